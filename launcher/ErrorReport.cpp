@@ -1,0 +1,11 @@
+#include "launcher/ErrorReport.h"
+
+#include "platform/ErrorCatalogue.h"
+
+namespace p2 {
+
+void ShowError(Ports& ports, int32_t errorNumber, const std::string& tag) {
+    ports.app.MessageBox(ErrorBoxText(errorNumber, tag), kStyleCritical);
+}
+
+}  // namespace p2

@@ -1,0 +1,22 @@
+#include "launcher/StartupShortcut.h"
+
+#include <memory>
+
+#include "launcher/ErrorReport.h"
+
+namespace p2 {
+
+void DeleteStartupShortcut(Ports& ports) {
+    Guarded(ports, "mMain-DeleteStartupShortcut", [&] {
+        std::unique_ptr<ScriptShell> shell = ports.scriptHost.CreateShell();
+        for (const char* folderName : {"AllUsersStartup", "Startup"}) {
+            const std::string shortcut =
+                shell->SpecialFolders(folderName) + ports.files.Separator() + kStartupShortcutName;
+            if (!ports.files.Lookup(shortcut, kAttrNormal).empty()) {
+                ports.files.DeleteFile(shortcut);
+            }
+        }
+    });
+}
+
+}  // namespace p2

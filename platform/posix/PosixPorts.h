@@ -1,0 +1,62 @@
+// The ports on Linux, with stand-ins of our own for the Windows services.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ports/Ports.h"
+
+namespace p2::posix {
+
+class PosixApplication final : public Application {
+  public:
+    explicit PosixApplication(std::vector<std::string> arguments);
+    ~PosixApplication() override;
+    void SetTitle(const std::string& title) override;
+    bool PrevInstance() override;
+    std::string ProgramFolder() override;
+    std::string ArgumentText() override;
+    void MessageBox(const std::string& text, MessageStyle style) override;
+
+  private:
+    std::vector<std::string> arguments_;
+    std::string title_;
+    int instanceLock_ = -1;
+};
+
+class PosixFiles final : public Files {
+  public:
+    char Separator() const override { return '/'; }
+    std::string Lookup(const std::string& path, int attributes) override;
+    std::vector<std::string> ListFiles(const std::string& folder) override;
+    int64_t ModificationTime(const std::string& path) override;
+    void DeleteFile(const std::string& path) override;
+};
+
+class PosixShellFileOperation final : public ShellFileOperation {
+  public:
+    int32_t Run(const FileOpRequest& request) override;
+};
+
+class PosixScriptHost final : public ScriptHost {
+  public:
+    std::unique_ptr<ScriptShell> CreateShell() override;
+};
+
+class PosixProcess final : public Process {
+  public:
+    int64_t Shell(const std::string& commandLine, WindowStyle style) override;
+};
+
+// Splits a command line by the rules of CommandLineToArgvW.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// The argument text: each argument that is empty or holds a blank or tab in double quotes,
+// joined by one blank.
+std::string JoinArguments(const std::vector<std::string>& arguments);
+
+// First entry of XDG_CONFIG_DIRS, /etc/xdg when unset or empty.
+std::string SystemConfigDir();
+
+}  // namespace p2::posix
