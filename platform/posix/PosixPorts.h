@@ -1,6 +1,8 @@
 // The ports on Linux, with stand-ins of our own for the Windows services.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,5 +60,13 @@ std::string JoinArguments(const std::vector<std::string>& arguments);
 
 // First entry of XDG_CONFIG_DIRS, /etc/xdg when unset or empty.
 std::string SystemConfigDir();
+
+// The user the program acts for: under pkexec the user who asked for elevation
+// (PKEXEC_UID), otherwise the real user.
+uid_t ActingUser();
+
+// The acting user's configuration home: $XDG_CONFIG_HOME, else $HOME/.config; under pkexec
+// that user's home from the password database.
+std::string UserConfigDir();
 
 }  // namespace p2::posix
