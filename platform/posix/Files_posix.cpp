@@ -1,0 +1,107 @@
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/posix/FileLock_posix.h"
+#include "platform/posix/PosixPorts.h"
+
+namespace p2::posix {
+namespace {
+
+int32_t AccessErrorOf(int error) {
+    return error == EACCES || error == EPERM ? kErrPermissionDenied : kErrPathFileAccess;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+// POSIX has no hidden or system attribute: every regular file counts as ordinary, whatever
+// the mask asks for.
+std::string PosixFiles::Lookup(const std::string& path, int /*attributes*/) {
+    if (path.empty() || path.back() == '/') {
+        return {};
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return {};
+        }
+        throw AppError(AccessErrorOf(errno));
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir.get());
+        if (!entry) {
+            if (errno != 0) {
+                throw AppError(kErrPathFileAccess);
+            }
+            return names;
+        }
+        const std::string name = entry->d_name;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            regular =
+                fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        if (regular) {
+            names.push_back(name);
+        }
+    }
+}
+
+int64_t PosixFiles::ModificationTime(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        throw AppError(errno == ENOENT ? kErrFileNotFound : kErrPathFileAccess);
+    }
+    return static_cast<int64_t>(info.st_mtime);
+}
+
+void PosixFiles::DeleteFile(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        throw AppError(errno == ENOENT ? kErrFileNotFound : AccessErrorOf(errno));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw AppError(kErrPathFileAccess);
+    }
+    // Windows refuses to delete a file that another program has open; a lock is the nearest
+    // sign of that here.
+    if (S_ISREG(info.st_mode) && LockedByAnotherProcess(path)) {
+        throw AppError(kErrPermissionDenied);
+    }
+    if (unlink(path.c_str()) != 0) {
+        switch (errno) {
+            case ENOENT:
+                throw AppError(kErrFileNotFound);
+            case EACCES:
+            case EPERM:
+            case EROFS:
+                throw AppError(kErrPermissionDenied);
+            default:
+                throw AppError(kErrPathFileAccess);
+        }
+    }
+}
+
+}  // namespace p2::posix
