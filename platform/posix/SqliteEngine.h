@@ -1,0 +1,23 @@
+// The database engine on Linux: SQLite files under the engine's own workgroup file.
+#pragma once
+
+#include <memory>
+
+#include "platform/ports/Database.h"
+
+namespace p2::posix {
+
+// Number raised by any use of a database or recordset after its Close.
+inline constexpr int32_t kErrEngineObjectClosed = 3420;
+
+class SqliteDatabaseService final : public DatabaseService {
+  public:
+    SqliteDatabaseService();
+    ~SqliteDatabaseService() override;
+    DBEngine& Engine() override;
+
+  private:
+    std::unique_ptr<DBEngine> engine_;
+};
+
+}  // namespace p2::posix

@@ -1,0 +1,204 @@
+// p2wg: makes and keeps the engine's workgroup files, secures databases, and reads a
+// database's version stamp the way the program does.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "launcher/Workgroup.h"
+#include "platform/Error.h"
+#include "platform/posix/SqliteEngine.h"
+#include "platform/posix/WorkgroupFile.h"
+#include "update/GetP2S_VerInfo.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitFailure = 2;
+
+const char* kUsage =
+    "usage: p2wg create <wgf>\n"
+    "       p2wg create-shipping <wgf>\n"
+    "       p2wg add-account <wgf> <name> <password | ->\n"
+    "       p2wg remove-account <wgf> <name>\n"
+    "       p2wg secure <database> <account>...\n"
+    "       p2wg stamp <database> [--program-folder <dir>]\n";
+
+std::string Describe(int32_t number) {
+    switch (number) {
+        case 5:
+            return "invalid account name";
+        case 58:
+            return "already exists";
+        case 70:
+            return "permission denied";
+        case 75:
+        case 76:
+            return "cannot write the file or its folder";
+        case p2::kErrEngineFileNotFound:
+            return "file not found";
+        case p2::kErrEngineWorkgroupMissing:
+            return "not a workgroup file";
+        case p2::kErrEngineAccountRefused:
+            return "no such account";
+        case p2::kErrEngineInUse:
+        case p2::kErrEngineLocked:
+            return "file is in use";
+        case p2::kErrEngineCannotOpen:
+            return "file cannot be opened";
+        case p2::kErrEngineReadOnly:
+            return "file is read-only";
+        case p2::kErrEngineNotDatabase:
+            return "not a database";
+        default:
+            return "error " + std::to_string(number);
+    }
+}
+
+// Only what the stamp reader asks of the machine.
+class ToolApplication final : public p2::Application {
+  public:
+    explicit ToolApplication(std::string folder) : folder_(std::move(folder)) {}
+    void SetTitle(const std::string&) override {}
+    bool PrevInstance() override { return false; }
+    std::string ProgramFolder() override { return folder_; }
+    std::string ArgumentText() override { return {}; }
+    void MessageBox(const std::string& text, p2::MessageStyle style) override {
+        std::string shown;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text.compare(i, 2, "\r\n") == 0) {
+                ++i;
+                shown += '\n';
+            } else {
+                shown += text[i];
+            }
+        }
+        std::cerr << "ペロリンⅡ " << (style == p2::kStyleCritical ? "[stop]" : "[exclamation]")
+                  << '\n'
+                  << shown << '\n';
+    }
+
+  private:
+    std::string folder_;
+};
+
+class ToolFiles final : public p2::Files {
+  public:
+    char Separator() const override { return '/'; }
+    std::string Lookup(const std::string& path, int) override {
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            return {};
+        }
+        return std::filesystem::path(path).filename().string();
+    }
+    std::vector<std::string> ListFiles(const std::string&) override { return {}; }
+    int64_t ModificationTime(const std::string&) override { throw p2::AppError(p2::kErrInternal); }
+    void DeleteFile(const std::string&) override { throw p2::AppError(p2::kErrInternal); }
+};
+
+class Unused final : public p2::Registry,
+                     public p2::ShellFileOperation,
+                     public p2::ScriptHost,
+                     public p2::Process {
+  public:
+    long OpenKey(uint32_t, const std::string&, uint32_t, p2::RegKey&) override {
+        return p2::kRegFileNotFound;
+    }
+    long QueryValue(p2::RegKey, const std::string&, uint32_t&, unsigned char*, uint32_t&) override {
+        return p2::kRegFileNotFound;
+    }
+    long CloseKey(p2::RegKey) override { return p2::kRegSuccess; }
+    std::string DecodeText(std::string_view bytes) override { return std::string(bytes); }
+    int32_t Run(const p2::FileOpRequest&) override { return 1; }
+    std::unique_ptr<p2::ScriptShell> CreateShell() override {
+        throw p2::AppError(p2::kErrCannotCreateObject);
+    }
+    int64_t Shell(const std::string&, p2::WindowStyle) override {
+        throw p2::AppError(p2::kErrFileNotFound);
+    }
+};
+
+std::string OwnFolder() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+}
+
+int Stamp(const std::vector<std::string>& args) {
+    std::string folder = OwnFolder();
+    if (args.size() == 4 && args[2] == "--program-folder") {
+        folder = args[3];
+    } else if (args.size() != 2) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    ToolApplication app(folder);
+    ToolFiles files;
+    Unused unused;
+    p2::posix::SqliteDatabaseService database;
+    p2::Ports ports{app, files, unused, unused, unused, unused, database};
+    std::cout << p2::GetP2S_VerInfo(ports, args[1]) << '\n';
+    return kExitOk;
+}
+
+std::string ReadPassword(const std::string& given) {
+    if (given != "-") {
+        return given;
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+int Run(const std::vector<std::string>& args) {
+    const std::string command = args.empty() ? std::string() : args[0];
+    const std::size_t n = args.size();
+    if (command == "create" && n == 2) {
+        p2::posix::CreateWorkgroupFile(args[1]);
+    } else if (command == "create-shipping" && n == 2) {
+        p2::posix::CreateWorkgroupFile(args[1]);
+        try {
+            p2::posix::AddWorkgroupAccount(args[1], p2::GetWorkgroupUser(),
+                                           p2::GetWorkgroupPassword());
+        } catch (...) {
+            unlink(args[1].c_str());  // half a shipping file is worse than none
+            throw;
+        }
+    } else if (command == "add-account" && n == 4) {
+        p2::posix::AddWorkgroupAccount(args[1], args[2], ReadPassword(args[3]));
+    } else if (command == "remove-account" && n == 3) {
+        p2::posix::RemoveWorkgroupAccount(args[1], args[2]);
+    } else if (command == "secure" && n >= 3) {
+        p2::posix::SecureDatabase(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+    } else if (command == "stamp" && n >= 2) {
+        return Stamp(args);
+    } else {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return Run(args);
+    } catch (const p2::AppError& e) {
+        std::cerr << "p2wg: " << (args.size() > 1 ? args[1] + ": " : "") << Describe(e.number())
+                  << '\n';
+    } catch (const std::exception& e) {
+        std::cerr << "p2wg: " << e.what() << '\n';
+    }
+    return kExitFailure;
+}
