@@ -7,8 +7,10 @@
 namespace p2 {
 
 void DeleteStartupShortcut(Ports& ports) {
+    // Held outside the handler: it is released after the box, as the procedure ends.
+    std::unique_ptr<ScriptShell> shell;
     Guarded(ports, "mMain-DeleteStartupShortcut", [&] {
-        std::unique_ptr<ScriptShell> shell = ports.scriptHost.CreateShell();
+        shell = ports.scriptHost.CreateShell();
         for (const char* folderName : {"AllUsersStartup", "Startup"}) {
             const std::string shortcut =
                 shell->SpecialFolders(folderName) + ports.files.Separator() + kStartupShortcutName;

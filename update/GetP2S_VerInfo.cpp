@@ -104,13 +104,15 @@ std::string FieldText(const FieldValue& value) {
 
 int32_t GetP2S_VerInfo(Ports& ports, const std::string& path) {
     int32_t result = -1;
+    // Released by the procedure's end, after a failure's box, whichever path it took.
+    std::unique_ptr<Database> database;
+    std::unique_ptr<Recordset> stamps;
     Guarded(ports, "mMain-GetP2S_VerInfo", [&] {
         if (ports.files.Lookup(path, kAttrHidden).empty()) {
             return;
         }
         DBEngine& engine = SetWorkgroupContext(ports);
-        std::unique_ptr<Database> database = engine.OpenDatabase(path);
-        std::unique_ptr<Recordset> stamps;
+        database = engine.OpenDatabase(path);
         // A missing stamp table is an answer: the older layout is tried, then none is taken.
         int32_t number =
             ErrorOf([&] { stamps = database->OpenRecordset(kStampQueryCurrent, kDbOpenSnapshot); });
