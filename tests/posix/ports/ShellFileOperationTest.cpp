@@ -1,0 +1,308 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FilesTestSupport.h"
+#include "platform/posix/PosixPorts.h"
+
+namespace p2::posix {
+namespace {
+
+using files_test::ChildResult;
+using files_test::LockHolder;
+using files_test::LockKind;
+using files_test::ReadFile;
+using files_test::RunInChild;
+using files_test::TempDir;
+using files_test::WriteFile;
+
+constexpr uint16_t kFlags = kFofSilent | kFofNoConfirmation;
+
+std::string List(const std::string& path) {
+    std::string list = path;
+    list.push_back('\0');
+    list.push_back('\0');
+    return list;
+}
+
+int32_t Move(const std::string& from, const std::string& to) {
+    PosixShellFileOperation shell;
+    return shell.Run(FileOpRequest{kFoMove, List(from), List(to), kFlags});
+}
+
+int32_t Delete(const std::string& path) {
+    PosixShellFileOperation shell;
+    return shell.Run(FileOpRequest{kFoDelete, List(path), {}, kFlags});
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+void SetTimes(const std::string& path, time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+// Names in `folder` that look like a left-over temporary of a move.
+std::vector<std::string> Temporaries(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".p2tmp-") != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+class PosixFileOpRequest : public ::testing::Test {
+  protected:
+    void SetUp() override { WriteFile(source_, "new"); }
+    int32_t Run(uint32_t func, const std::string& from, const std::string& to) {
+        PosixShellFileOperation shell;
+        return shell.Run(FileOpRequest{func, from, to, kFlags});
+    }
+    TempDir dir_;
+    std::string source_ = dir_ / "source";
+    std::string target_ = dir_ / "target";
+};
+
+TEST_F(PosixFileOpRequest, ListsMustHoldExactlyOnePath) {
+    EXPECT_NE(Run(kFoMove, source_, List(target_)), 0);         // no terminators
+    EXPECT_NE(Run(kFoMove, source_ + '\0', List(target_)), 0);  // one terminator
+    EXPECT_NE(Run(kFoMove, List(source_), target_), 0);
+    EXPECT_NE(Run(kFoMove, List(source_), std::string(2, '\0')), 0);  // empty path
+    EXPECT_NE(Run(kFoMove, List(source_), ""), 0);
+    const std::string two = source_ + '\0' + (dir_ / "other") + '\0' + '\0';
+    EXPECT_NE(Run(kFoDelete, two, ""), 0);
+    EXPECT_NE(Run(kFoDelete, List(source_) + "x", ""), 0);
+    EXPECT_TRUE(Exists(source_));
+    EXPECT_FALSE(Exists(target_));
+}
+
+TEST_F(PosixFileOpRequest, UnknownFunctionChangesNothing) {
+    EXPECT_NE(Run(2, List(source_), List(target_)), 0);  // a copy, which is not offered
+    EXPECT_NE(Run(0, List(source_), List(target_)), 0);
+    EXPECT_NE(Run(4, List(source_), ""), 0);
+    EXPECT_TRUE(Exists(source_));
+    EXPECT_FALSE(Exists(target_));
+}
+
+TEST_F(PosixFileOpRequest, NeverWritesToTheStandardStreams) {
+    const ChildResult result = RunInChild([&] {
+        PosixShellFileOperation shell;
+        const int32_t failed = shell.Run(FileOpRequest{kFoDelete, List(target_), {}, 0});
+        const int32_t moved = shell.Run(FileOpRequest{kFoMove, List(source_), List(target_), 0});
+        return std::to_string(failed != 0) + std::to_string(moved);
+    });
+    EXPECT_EQ(result.value, "10");
+    EXPECT_EQ(result.stderrBytes, "");
+}
+
+class PosixFileOpMove : public ::testing::Test {
+  protected:
+    TempDir dir_;
+    std::string incoming_ = dir_ / "UPDATE.a.mdb";
+    std::string installed_ = dir_ / "a.mdb";
+};
+
+TEST_F(PosixFileOpMove, ReplacesAnExistingFileWithoutAsking) {
+    WriteFile(incoming_, "new contents");
+    WriteFile(installed_, "old");
+    EXPECT_EQ(Move(incoming_, installed_), 0);
+    EXPECT_EQ(ReadFile(installed_), "new contents");
+    EXPECT_FALSE(Exists(incoming_));
+}
+
+TEST_F(PosixFileOpMove, MovesToANewNameAndKeepsTheTimeStamp) {
+    WriteFile(incoming_, "x");
+    SetTimes(incoming_, 1500000000, 0);
+    EXPECT_EQ(Move(incoming_, installed_), 0);
+    EXPECT_EQ(StatOf(installed_).st_mtime, 1500000000);
+}
+
+TEST_F(PosixFileOpMove, OntoAFolderFailsAndChangesNothing) {
+    WriteFile(incoming_, "x");
+    ASSERT_EQ(mkdir(installed_.c_str(), 0755), 0);
+    EXPECT_NE(Move(incoming_, installed_), 0);
+    EXPECT_TRUE(Exists(incoming_));
+    EXPECT_TRUE(std::filesystem::is_empty(installed_));
+    // Nor through a link to a folder.
+    const std::string link = dir_ / "link";
+    ASSERT_EQ(symlink(installed_.c_str(), link.c_str()), 0);
+    EXPECT_NE(Move(incoming_, link), 0);
+    EXPECT_TRUE(Exists(incoming_));
+}
+
+TEST_F(PosixFileOpMove, MissingSourceOrFolderAsSourceFails) {
+    WriteFile(installed_, "old");
+    EXPECT_NE(Move(incoming_, installed_), 0);
+    ASSERT_EQ(mkdir(incoming_.c_str(), 0755), 0);
+    EXPECT_NE(Move(incoming_, installed_), 0);
+    EXPECT_EQ(ReadFile(installed_), "old");
+}
+
+TEST_F(PosixFileOpMove, RefusesWhileSourceOrDestinationIsLocked) {
+    WriteFile(incoming_, "new");
+    WriteFile(installed_, "old");
+    {
+        LockHolder holder(installed_, LockKind::kClassicRead);  // the database is open
+        ASSERT_TRUE(holder.locked());
+        EXPECT_NE(Move(incoming_, installed_), 0);
+    }
+    {
+        LockHolder holder(incoming_, LockKind::kFlock);
+        ASSERT_TRUE(holder.locked());
+        EXPECT_NE(Move(incoming_, installed_), 0);
+    }
+    EXPECT_EQ(ReadFile(installed_), "old");
+    EXPECT_EQ(ReadFile(incoming_), "new");
+    EXPECT_EQ(Move(incoming_, installed_), 0);
+}
+
+TEST_F(PosixFileOpMove, MovesALinkItself) {
+    const std::string target = dir_ / "target";
+    WriteFile(target, "t");
+    ASSERT_EQ(symlink(target.c_str(), incoming_.c_str()), 0);
+    EXPECT_EQ(Move(incoming_, installed_), 0);
+    EXPECT_EQ(std::filesystem::read_symlink(installed_).string(), target);
+    EXPECT_TRUE(Exists(target));
+}
+
+class PosixFileOpDelete : public ::testing::Test {
+  protected:
+    TempDir dir_;
+    std::string file_ = dir_ / "incoming";
+};
+
+TEST_F(PosixFileOpDelete, RemovesTheFileForGood) {
+    WriteFile(file_, "x");
+    EXPECT_EQ(Delete(file_), 0);
+    EXPECT_FALSE(Exists(file_));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+TEST_F(PosixFileOpDelete, MissingPathFails) {
+    EXPECT_NE(Delete(file_), 0);
+    EXPECT_NE(Delete(dir_ / "no/such"), 0);
+}
+
+TEST_F(PosixFileOpDelete, FolderIsNotDeleted) {
+    ASSERT_EQ(mkdir(file_.c_str(), 0755), 0);
+    EXPECT_NE(Delete(file_), 0);
+    EXPECT_TRUE(Exists(file_));
+}
+
+TEST_F(PosixFileOpDelete, LockedFileIsNotDeleted) {
+    WriteFile(file_, "x");
+    {
+        LockHolder holder(file_, LockKind::kOfdWrite);
+        ASSERT_TRUE(holder.locked());
+        EXPECT_NE(Delete(file_), 0);
+        EXPECT_TRUE(Exists(file_));
+    }
+    EXPECT_EQ(Delete(file_), 0);
+}
+
+TEST_F(PosixFileOpDelete, DanglingLinkIsDeleted) {
+    ASSERT_EQ(symlink((dir_ / "gone").c_str(), file_.c_str()), 0);
+    EXPECT_EQ(Delete(file_), 0);
+    EXPECT_FALSE(Exists(file_));
+}
+
+// Moves between two file systems: a tmpfs mounted inside the temporary folder. Needs root.
+class PosixFileOpMoveAcross : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(mkdir(mount_.c_str(), 0755), 0);
+        if (geteuid() != 0 || mount("tmpfs", mount_.c_str(), "tmpfs", 0, "size=256k") != 0) {
+            GTEST_SKIP() << "needs root and a tmpfs mount";
+        }
+        mounted_ = true;
+    }
+    ~PosixFileOpMoveAcross() override {
+        if (mounted_) {
+            umount2(mount_.c_str(), MNT_DETACH);
+        }
+    }
+
+    TempDir dir_;
+    std::string mount_ = dir_ / "mnt";
+    bool mounted_ = false;
+};
+
+TEST_F(PosixFileOpMoveAcross, CopiesBytesModeAndTimeThenRemovesTheSource) {
+    const std::string source = dir_ / "incoming.mdb";
+    const std::string destination = mount_ + "/a.mdb";
+    std::string bytes(100000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 % 251);
+    }
+    WriteFile(source, bytes);
+    ASSERT_EQ(chmod(source.c_str(), 0640), 0);
+    SetTimes(source, 1600000000, 123456789);
+    WriteFile(destination, "old installed copy");
+
+    EXPECT_EQ(Move(source, destination), 0);
+    EXPECT_EQ(ReadFile(destination), bytes);
+    const struct stat moved = StatOf(destination);
+    EXPECT_EQ(moved.st_mode & 07777, 0640u);
+    EXPECT_EQ(moved.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(moved.st_mtim.tv_nsec, 123456789);
+    EXPECT_FALSE(Exists(source));
+    EXPECT_TRUE(Temporaries(mount_).empty());
+}
+
+TEST_F(PosixFileOpMoveAcross, FullDestinationLeavesBothFilesAsTheyWere) {
+    const std::string source = dir_ / "big";
+    const std::string destination = mount_ + "/big";
+    WriteFile(source, std::string(400000, 'n'));  // more than the tmpfs holds
+    WriteFile(destination, "old");
+
+    EXPECT_NE(Move(source, destination), 0);
+    EXPECT_EQ(ReadFile(destination), "old");
+    EXPECT_EQ(ReadFile(source).size(), 400000u);
+    EXPECT_TRUE(Temporaries(mount_).empty());
+}
+
+TEST_F(PosixFileOpMoveAcross, SourceThatCannotBeRemovedIsNotCopied) {
+    const std::string source = mount_ + "/incoming";
+    const std::string destination = dir_ / "installed";
+    WriteFile(source, "new");
+    WriteFile(destination, "old");
+    ASSERT_EQ(mount(nullptr, mount_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+
+    EXPECT_NE(Move(source, destination), 0);
+    EXPECT_EQ(ReadFile(destination), "old");
+    EXPECT_EQ(ReadFile(source), "new");
+    EXPECT_TRUE(Temporaries(dir_.path()).empty());
+}
+
+TEST_F(PosixFileOpMoveAcross, LockedDestinationIsNotReplaced) {
+    const std::string source = dir_ / "incoming";
+    const std::string destination = mount_ + "/installed";
+    WriteFile(source, "new");
+    WriteFile(destination, "old");
+    LockHolder holder(destination, LockKind::kFlock);
+    ASSERT_TRUE(holder.locked());
+    EXPECT_NE(Move(source, destination), 0);
+    EXPECT_EQ(ReadFile(destination), "old");
+    EXPECT_TRUE(Exists(source));
+}
+
+}  // namespace
+}  // namespace p2::posix
