@@ -1,0 +1,229 @@
+// Starting a program the way the Windows shell start does: one command line, split by the
+// Windows rules, and a process that lives on without the launcher.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/posix/PosixPorts.h"
+
+namespace p2::posix {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// What travels from the children back to the caller through the pipe.
+struct Report {
+    int32_t kind;   // kStarted or kFailed
+    int32_t value;  // the started pid, or the errno of the failed step
+};
+constexpr int32_t kStarted = 1;
+constexpr int32_t kFailed = 2;
+
+void WriteReport(int fd, int32_t kind, int32_t value) {
+    const Report report{kind, value};
+    // Smaller than PIPE_BUF: written whole or not at all.
+    while (write(fd, &report, sizeof report) < 0 && errno == EINTR) {
+    }
+}
+
+int32_t ErrorOfStart(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return kErrFileNotFound;
+        case EACCES:
+        case ENOEXEC:
+        case EPERM:
+            return kErrPermissionDenied;
+        default:
+            return kErrPathFileAccess;
+    }
+}
+
+// Runs in the forked child: only calls that are safe after fork.
+[[noreturn]] void StartDetached(int reportFd, const char* program, char* const* argv) {
+    setsid();
+    const pid_t grandchild = fork();
+    if (grandchild < 0) {
+        WriteReport(reportFd, kFailed, errno);
+        _exit(1);
+    }
+    if (grandchild == 0) {
+        // The program starts clean of the launcher's signal settings.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        execv(program, argv);
+        WriteReport(reportFd, kFailed, errno);
+        _exit(127);
+    }
+    WriteReport(reportFd, kStarted, static_cast<int32_t>(grandchild));
+    _exit(0);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+    // The Windows call sees a NUL-terminated string.
+    std::string_view line(commandLine.c_str());
+    std::vector<std::string> items;
+    if (line.empty()) {
+        return items;
+    }
+    std::size_t i = 0;
+    // The program name: up to the next quote when quoted, else up to the next blank; no
+    // backslash is special in it.
+    std::string program;
+    if (line[0] == '"') {
+        const std::size_t close = line.find('"', 1);
+        program =
+            line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+        i = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !IsBlank(line[i])) {
+            ++i;
+        }
+        program = line.substr(0, i);
+    }
+    items.push_back(std::move(program));
+
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (;;) {
+        while (!quoted && i < line.size() && IsBlank(line[i])) {
+            if (inArgument) {
+                items.push_back(std::move(current));
+                current.clear();
+                inArgument = false;
+            }
+            ++i;
+        }
+        if (i >= line.size()) {
+            break;
+        }
+        inArgument = true;
+        const char c = line[i];
+        if (c == '\\') {
+            std::size_t count = 0;
+            while (i < line.size() && line[i] == '\\') {
+                ++count;
+                ++i;
+            }
+            if (i < line.size() && line[i] == '"') {
+                current.append(count / 2, '\\');
+                if (count % 2 == 1) {
+                    current.push_back('"');
+                    ++i;
+                }
+                // An even count leaves the quote to toggle quoting below.
+            } else {
+                current.append(count, '\\');
+            }
+        } else if (c == '"') {
+            ++i;
+            if (quoted && i < line.size() && line[i] == '"') {
+                // A doubled quote inside quotes is a literal one, and quoting ends.
+                current.push_back('"');
+                ++i;
+                quoted = false;
+            } else {
+                quoted = !quoted;
+            }
+        } else {
+            current.push_back(c);
+            ++i;
+        }
+    }
+    if (inArgument) {
+        items.push_back(std::move(current));
+    }
+    return items;
+}
+
+// The window style has no counterpart here: the started program opens its windows itself.
+int64_t PosixProcess::Shell(const std::string& commandLine, WindowStyle /*style*/) {
+    std::vector<std::string> items = SplitCommandLine(commandLine);
+    if (items.empty() || items[0].empty()) {
+        throw AppError(kErrInvalidArgument);
+    }
+    const std::string& program = items[0];
+    struct stat info {};
+    if (stat(program.c_str(), &info) != 0) {
+        throw AppError(ErrorOfStart(errno));
+    }
+    if (!S_ISREG(info.st_mode) || faccessat(AT_FDCWD, program.c_str(), X_OK, AT_EACCESS) != 0) {
+        throw AppError(kErrPermissionDenied);
+    }
+
+    // Everything the children need is made before the fork.
+    std::vector<char*> argv;
+    argv.reserve(items.size() + 1);
+    for (std::string& item : items) {
+        argv.push_back(item.data());
+    }
+    argv.push_back(nullptr);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        throw AppError(kErrPathFileAccess);
+    }
+    const pid_t middle = fork();
+    if (middle < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        throw AppError(kErrPathFileAccess);
+    }
+    if (middle == 0) {
+        close(fds[0]);
+        StartDetached(fds[1], program.c_str(), argv.data());
+    }
+    close(fds[1]);
+    // The middle child ends at once; reaping it leaves no zombie behind.
+    int status = 0;
+    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    // Read until every writer is gone: the middle child on its exit, the grandchild on its
+    // exec (the pipe closes on exec) or on its exit after a failed exec.
+    int64_t started = 0;
+    int failure = 0;
+    Report report{};
+    for (;;) {
+        const ssize_t got = read(fds[0], &report, sizeof report);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != static_cast<ssize_t>(sizeof report)) {
+            break;
+        }
+        if (report.kind == kStarted) {
+            started = report.value;
+        } else if (report.kind == kFailed) {
+            failure = report.value;
+        }
+    }
+    close(fds[0]);
+    if (failure != 0) {
+        throw AppError(ErrorOfStart(failure));
+    }
+    if (started <= 0) {
+        throw AppError(kErrPathFileAccess);
+    }
+    return started;
+}
+
+}  // namespace p2::posix
