@@ -89,6 +89,14 @@ bool IsSelect(const std::string& source) {
              static_cast<unsigned char>(next) >= 0x80);
 }
 
+// A view reads like a table but has no row of its own to write back to.
+bool IsTable(sqlite3* db, const std::string& name) {
+    Statement find =
+        Prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+    sqlite3_bind_text64(find.get(), 1, name.data(), name.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return sqlite3_step(find.get()) == SQLITE_ROW;
+}
+
 class SqliteRecordset final : public Recordset {
   public:
     SqliteRecordset(std::shared_ptr<Connection> connection, const std::string& source,
@@ -101,8 +109,8 @@ class SqliteRecordset final : public Recordset {
         }
         table_ = source;
         const std::string from = " FROM " + QuoteIdentifier(table_);
-        if (type_ == kDbOpenDynaset) {
-            // Views and tables without rowid have no row to write back to: read-only then.
+        if (type_ == kDbOpenDynaset && IsTable(db, table_)) {
+            // Tables without rowid cannot name their rows: read-only then.
             std::optional<Statement> withRowid;
             try {
                 withRowid.emplace(Prepare(db, "SELECT _rowid_, *" + from));
