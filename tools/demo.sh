@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds the launcher, lays out a sample installation in a
+# temporary folder and runs the launcher on it, showing what each start did.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$(pwd)
+
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    export DEBIAN_FRONTEND=noninteractive
+    packages="build-essential cmake pkg-config libsqlite3-dev libcrypt-dev sqlite3"
+    # The real dialogs need zenity; without a display the boxes go to standard error.
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then packages="$packages zenity"; fi
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends $packages >/dev/null
+fi
+
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DP2_TESTS=OFF >/dev/null
+cmake --build build-demo -j"$(nproc)" >/dev/null
+bin=$src/build-demo/bin
+
+root=$(mktemp -d /tmp/pelorin2-demo.XXXXXX)
+prog=$root/Pelorin2
+mkdir -p "$prog" "$root/SYSTEM/UPDATE" "$root/LAN/UPDATE" "$root/xdg/pelorin2" \
+    "$root/xdg/autostart" "$root/home/.config/autostart" "$root/run" "$root/Office"
+cp "$bin/Pelorin2" "$bin/Pelorin2.wgf" "$prog/"
+cp "$bin/MSACCESS.EXE" "$root/Office/"
+
+# The stand-in registry: the administrator probe's key and Access 2002's open command.
+cat >"$root/xdg/pelorin2/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet]
+
+[HKEY_CLASSES_ROOT\\Access.Application.10\\shell\\open\\command]
+@="\\"$root/Office/MSACCESS.EXE\\" /NOSTARTUP \\"%1\\""
+REG
+
+database() { # path stamp [password]
+    sqlite3 "$1" "CREATE TABLE T00_製品情報 (InfoKey TEXT, InfoValue TEXT);
+                  INSERT INTO T00_製品情報 VALUES ('Version', '$2');"
+    if [ $# -ge 3 ]; then
+        sqlite3 "$1" "CREATE TABLE TZs_オプション設定 (id INTEGER PRIMARY KEY, pwd TEXT, note TEXT);
+                      INSERT INTO TZs_オプション設定 (pwd, note) VALUES ('$3', 'stamp $2');"
+    fi
+}
+stamp() { "$bin/p2wg" stamp "$1" --program-folder "$prog"; }
+option_password() { sqlite3 "$1" "SELECT pwd || ' (' || note || ')' FROM TZs_オプション設定 LIMIT 1;"; }
+
+database "$prog/main.mdb" AB100
+touch "$root/xdg/autostart/P2Installation.lnk" "$root/home/.config/autostart/P2Installation.lnk"
+# SYSTEM: a newer database, an older one and a newer plain file.
+database "$root/SYSTEM/sales.mdb" AB104
+database "$root/SYSTEM/UPDATE/sales.mdb" AB105
+database "$root/SYSTEM/report.mdb" 12
+database "$root/SYSTEM/UPDATE/report.mdb" 11
+echo "help, first edition" >"$root/SYSTEM/help.txt"
+touch -d '2024-01-01' "$root/SYSTEM/help.txt"
+echo "help, second edition" >"$root/SYSTEM/UPDATE/help.txt"
+# LAN: a newer settings database; the user's option password must survive it.
+database "$root/LAN/maintenance.sys" 3 "users-own-password"
+database "$root/LAN/UPDATE/maintenance.sys" 4 "shipped-default"
+
+export XDG_CONFIG_DIRS=$root/xdg XDG_CONFIG_HOME=$root/home/.config HOME=$root/home \
+    XDG_RUNTIME_DIR=$root/run
+
+show() {
+    echo "  start-up shortcuts: $(cd "$root" && find xdg/autostart home/.config/autostart -type f | tr '\n' ' ')"
+    for folder in SYSTEM LAN; do
+        for f in "$root/$folder"/* "$root/$folder"/UPDATE/*; do
+            [ -f "$f" ] || continue
+            name=${f#"$root/"}
+            case $f in
+                *.mdb) echo "  $name: stamp $(stamp "$f")" ;;
+                *.sys) echo "  $name: stamp $(stamp "$f"), option password $(option_password "$f")" ;;
+                *) echo "  $name: $(cat "$f") ($(date -r "$f" +%F))" ;;
+            esac
+        done
+    done
+}
+
+echo "Sample installation in $root"
+echo
+echo "== Before the start"
+show
+echo
+echo "== 1. Pelorin2 main.mdb"
+"$prog/Pelorin2" main.mdb
+sleep 1 # Access is started, not waited for: give its report a moment
+echo
+echo "== After the start"
+show
+echo
+echo "== 2. Pelorin2 no-such.mdb: the target is not a file in the program folder"
+"$prog/Pelorin2" no-such.mdb || true
+echo
+echo "Remove the sample installation with: rm -rf $root"
