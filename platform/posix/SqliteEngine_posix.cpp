@@ -104,7 +104,12 @@ class SqliteRecordset final : public Recordset {
         : connection_(std::move(connection)), type_(type) {
         sqlite3* db = Live(connection_);
         if (IsSelect(source)) {
-            Read(Prepare(db, source), false);
+            Statement statement = Prepare(db, source);
+            // Only its first statement is compiled, and that one may only read.
+            if (!sqlite3_stmt_readonly(statement.get())) {
+                throw AppError(kErrEngineQuerySyntax);
+            }
+            Read(std::move(statement), false);
             return;
         }
         table_ = source;

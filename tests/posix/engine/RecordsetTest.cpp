@@ -83,6 +83,13 @@ TEST_F(Recordsets, ABrokenStatementIsNotTakenForAMissingTable) {
               kErrEngineTableMissing);
 }
 
+TEST_F(Recordsets, StatementTextRunsNothingButOneQuery) {
+    auto rows = database_->OpenRecordset("SELECT count(*) AS n FROM Kinds; DROP TABLE Kinds;",
+                                         kDbOpenSnapshot);
+    EXPECT_EQ(rows->Field("n"), FieldValue(int64_t{1}));
+    EXPECT_EQ(NumberOf([&] { database_->OpenRecordset("Kinds", kDbOpenSnapshot); }), 0);
+}
+
 TEST_F(Recordsets, ATableNameIsQuotedAsAName) {
     auto rows = database_->OpenRecordset("we\"ird", kDbOpenSnapshot);
     EXPECT_EQ(rows->Field("v"), FieldValue(std::string("quoted")));
