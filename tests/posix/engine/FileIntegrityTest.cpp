@@ -34,6 +34,7 @@ TEST_F(FileIntegrity, OpenReadAndCloseChangeNothing) {
     const std::string db = MakeDatabase("a.mdb", kContent);
     const auto listing = Listing();
     const Snapshot before = Take(db);
+    const Snapshot workgroupBefore = Take(wgf_);
 
     auto database = Engine().OpenDatabase(db);
     auto snapshot = database->OpenRecordset("TZs_オプション設定", kDbOpenSnapshot);
@@ -44,6 +45,7 @@ TEST_F(FileIntegrity, OpenReadAndCloseChangeNothing) {
     database->Close();
 
     ExpectSame(before, Take(db));
+    ExpectSame(workgroupBefore, Take(wgf_));
     EXPECT_EQ(Listing(), listing);
 }
 
