@@ -1,0 +1,87 @@
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Ports.h"
+
+namespace p2::win32 {
+namespace {
+
+class FindHandle {
+  public:
+    FindHandle(const std::wstring& pattern, WIN32_FIND_DATAW& data)
+        : handle_(FindFirstFileW(pattern.c_str(), &data)) {}
+    ~FindHandle() {
+        if (valid()) {
+            FindClose(handle_);
+        }
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool Next(WIN32_FIND_DATAW& data) { return FindNextFileW(handle_, &data) != FALSE; }
+
+  private:
+    HANDLE handle_;
+};
+
+bool Accepted(const WIN32_FIND_DATAW& data, bool hidden) {
+    const DWORD never = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM;
+    if (data.dwFileAttributes & never) {
+        return false;
+    }
+    return hidden || !(data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// Whole seconds between 1601-01-01 and 1970-01-01, and FILETIME ticks per second.
+constexpr int64_t kEpochDifference = 11644473600LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+}  // namespace
+
+std::string Win32Files::Lookup(const std::string& path, int attributes) {
+    // A pattern is not a file name: nothing it might match counts as found.
+    if (path.empty() || path.find_first_of("*?") != std::string::npos) {
+        return {};
+    }
+    WIN32_FIND_DATAW data{};
+    FindHandle find(Widen(path), data);
+    if (!find.valid() || !Accepted(data, (attributes & kAttrHidden) != 0)) {
+        return {};
+    }
+    return Narrow(data.cFileName);
+}
+
+std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data{};
+    FindHandle find(Widen(folder + "\\*.*"), data);
+    if (!find.valid()) {
+        return names;
+    }
+    do {
+        if (Accepted(data, true)) {
+            names.push_back(Narrow(data.cFileName));
+        }
+    } while (find.Next(data));
+    return names;
+}
+
+int64_t Win32Files::ModificationTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw AppError(FileErrorNumber(GetLastError()));
+    }
+    const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    return ticks / kTicksPerSecond - kEpochDifference;
+}
+
+void Win32Files::DeleteFile(const std::string& path) {
+    if (!DeleteFileW(Widen(path).c_str())) {
+        throw AppError(FileErrorNumber(GetLastError()));
+    }
+}
+
+}  // namespace p2::win32

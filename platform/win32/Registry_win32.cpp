@@ -1,0 +1,45 @@
+#include <string>
+
+#include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Ports.h"
+
+namespace p2::win32 {
+namespace {
+
+// The predefined keys are sign-extended 32-bit values.
+HKEY Hive(uint32_t hive) {
+    return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(hive)));
+}
+
+}  // namespace
+
+long Win32Registry::OpenKey(uint32_t hive, const std::string& subKey, uint32_t access,
+                            RegKey& key) {
+    HKEY handle = nullptr;
+    const LONG status = RegOpenKeyExA(Hive(hive), ToAnsi(subKey).c_str(), 0, access, &handle);
+    if (status == ERROR_SUCCESS) {
+        key = reinterpret_cast<RegKey>(handle);
+    }
+    return status;
+}
+
+long Win32Registry::QueryValue(RegKey key, const std::string& valueName, uint32_t& type,
+                               unsigned char* data, uint32_t& size) {
+    DWORD valueType = 0;
+    DWORD dataSize = size;
+    const LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), ToAnsi(valueName).c_str(),
+                                         nullptr, &valueType, data, &dataSize);
+    type = valueType;
+    size = dataSize;
+    return status;
+}
+
+long Win32Registry::CloseKey(RegKey key) {
+    return RegCloseKey(reinterpret_cast<HKEY>(key));
+}
+
+std::string Win32Registry::DecodeText(std::string_view bytes) {
+    return FromAnsi(bytes);
+}
+
+}  // namespace p2::win32

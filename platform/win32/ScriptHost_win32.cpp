@@ -1,0 +1,54 @@
+#include <string>
+
+#include "platform/Error.h"
+#include "platform/win32/Win32Com.h"
+#include "platform/win32/Win32Ports.h"
+
+namespace p2::win32 {
+namespace {
+
+std::string TextOf(Variant& result) {
+    Variant text;
+    if (FAILED(VariantChangeType(text.get(), result.get(), 0, VT_BSTR))) {
+        throw AppError(kErrTypeMismatch);
+    }
+    const BSTR b = (*text).bstrVal;
+    return Narrow(std::wstring_view(b ? b : L"", b ? SysStringLen(b) : 0));
+}
+
+class Win32ScriptShell final : public ScriptShell {
+  public:
+    explicit Win32ScriptShell(ComPtr<IDispatch> shell) : shell_(std::move(shell)) {}
+
+    std::string SpecialFolders(const std::string& name) override {
+        BstrArg folderName(name);
+        Variant result;
+        try {
+            Invoke(shell_.get(), L"SpecialFolders", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                   {folderName.get()}, result.get());
+        } catch (const AppError& e) {
+            if (e.number() != kErrInvalidArgument) {
+                throw;
+            }
+            // A type library that does not pass the argument on to the collection's default
+            // member: ask the collection itself.
+            Variant collection;
+            Invoke(shell_.get(), L"SpecialFolders", DISPATCH_PROPERTYGET, {}, collection.get());
+            ComPtr<IDispatch> folders = TakeObject(collection);
+            Invoke(folders.get(), L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                   {folderName.get()}, result.get());
+        }
+        return TextOf(result);
+    }
+
+  private:
+    ComPtr<IDispatch> shell_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScriptShell> Win32ScriptHost::CreateShell() {
+    return std::make_unique<Win32ScriptShell>(CreateObject(L"WScript.Shell"));
+}
+
+}  // namespace p2::win32

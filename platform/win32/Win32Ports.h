@@ -1,0 +1,94 @@
+// The ports on 32-bit Windows: the real Win32 services that the program was written for.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ports/Ports.h"
+
+namespace p2::win32 {
+
+class Win32Application final : public Application {
+  public:
+    Win32Application();
+    ~Win32Application() override;
+    Win32Application(const Win32Application&) = delete;
+    Win32Application& operator=(const Win32Application&) = delete;
+    void SetTitle(const std::string& title) override;
+    // Owns the instance mutex from the first call to the end of the object's life.
+    bool PrevInstance() override;
+    std::string ProgramFolder() override;
+    std::string ArgumentText() override;
+    void MessageBox(const std::string& text, MessageStyle style) override;
+
+  private:
+    std::wstring title_;
+    void* instanceMutex_ = nullptr;
+    bool prevInstance_ = false;
+};
+
+class Win32Files final : public Files {
+  public:
+    char Separator() const override { return '\\'; }
+    std::string Lookup(const std::string& path, int attributes) override;
+    std::vector<std::string> ListFiles(const std::string& folder) override;
+    int64_t ModificationTime(const std::string& path) override;
+    void DeleteFile(const std::string& path) override;
+};
+
+class Win32Registry final : public Registry {
+  public:
+    long OpenKey(uint32_t hive, const std::string& subKey, uint32_t access, RegKey& key) override;
+    long QueryValue(RegKey key, const std::string& valueName, uint32_t& type, unsigned char* data,
+                    uint32_t& size) override;
+    long CloseKey(RegKey key) override;
+    std::string DecodeText(std::string_view bytes) override;
+};
+
+class Win32ShellFileOperation final : public ShellFileOperation {
+  public:
+    // A delete or move whose source does not exist answers ERROR_FILE_NOT_FOUND without
+    // calling the service, which would otherwise show an error box of its own.
+    int32_t Run(const FileOpRequest& request) override;
+};
+
+class Win32ScriptHost final : public ScriptHost {
+  public:
+    std::unique_ptr<ScriptShell> CreateShell() override;
+};
+
+class Win32Process final : public Process {
+  public:
+    int64_t Shell(const std::string& commandLine, WindowStyle style) override;
+};
+
+// The DAO 3.6 engine ("DAO.DBEngine.36") through late binding.
+class Win32DatabaseService final : public DatabaseService {
+  public:
+    Win32DatabaseService();
+    ~Win32DatabaseService() override;
+    DBEngine& Engine() override;
+
+  private:
+    std::unique_ptr<DBEngine> engine_;
+};
+
+// UTF-8 and UTF-16; invalid input raises AppError 5.
+std::wstring Widen(std::string_view text);
+std::string Narrow(std::wstring_view text);
+// UTF-8 to the ANSI code page; `exact` tells whether every character could be represented.
+std::string ToAnsi(std::string_view text, bool* exact = nullptr);
+std::string FromAnsi(std::string_view text);
+
+// The first item of a command line by the rules of CommandLineToArgvW for the program name.
+std::wstring ProgramNameOf(std::wstring_view commandLine);
+// What follows the program's name and the one blank after it.
+std::wstring ArgumentsOf(std::wstring_view commandLine);
+
+// The program's error number for a Win32 error code of a file operation.
+int32_t FileErrorNumber(unsigned long win32Error);
+
+}  // namespace p2::win32
