@@ -13,7 +13,7 @@ namespace p2 {
 namespace {
 
 // Sorted by number.
-constexpr std::array<std::pair<int32_t, const char*>, 37> kCatalogue{{
+constexpr std::array<std::pair<int32_t, const char*>, 38> kCatalogue{{
     {5, "プロシージャの呼び出し、または引数が正しくありません。"},
     {6, "値が大きすぎるか小さすぎて、扱える範囲を超えました (オーバーフロー)。"},
     {7, "メモリが足りません。"},
@@ -51,6 +51,7 @@ constexpr std::array<std::pair<int32_t, const char*>, 37> kCatalogue{{
     {3260, "ほかのユーザーがロックしているため、更新できません。"},
     {3265, "指定された項目がコレクションの中に見つかりません。"},
     {3343, "データベースの形式を認識できません。"},
+    {3420, "オブジェクトが無効になったか、設定されていません。"},
 }};
 
 constexpr const char* kGenericText = "アプリケーションまたはオブジェクトで定義されたエラーです。";
