@@ -174,5 +174,17 @@ TEST_F(HostileArgument, WildcardsNameOnlyTheFileOfThatVeryName) {
     EXPECT_TRUE(sb.AccessArguments(false).empty());
 }
 
+TEST_F(HostileArgument, LockFileThatLinksOutIsDeletedAsALink) {
+    Sandbox::MakeDatabase(sb.Program() + "/main.mdb", "1");
+    ASSERT_EQ(symlink((sb.Root() + "/outside.ldb").c_str(), (sb.Program() + "/main.ldb").c_str()),
+              0);
+    const RunResult r = sb.Run({"main.mdb"});
+    ExpectCleanExit(r);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(Sandbox::Exists(sb.Program() + "/main.ldb"));
+    ExpectOutsideUntouched();
+    EXPECT_EQ(sb.AccessArguments(true), ExpectedAccessArguments("main.mdb"));
+}
+
 }  // namespace
 }  // namespace p2::hostile

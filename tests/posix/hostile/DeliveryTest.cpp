@@ -2,6 +2,7 @@
 // (a plain file by time, or a stamp read that fails with its box), and nothing crashes.
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,49 @@ TEST_F(HostileDelivery, SettingsDatabaseCutInHalfIsDiscarded) {
     EXPECT_EQ(Sandbox::PasswordOf(Sys("maintenance.sys")),
               std::optional<std::string>("sys-secret"));
     EXPECT_FALSE(Sandbox::Exists(SysUpd("maintenance.sys")));
+    ExpectLaunched();
+}
+
+TEST_F(HostileDelivery, StrangeFileNamesAreTakenLiterally) {
+    const std::vector<std::string> names = {
+        "*", "?.txt", "-rf", "line\nbreak.txt", "\xff\xfe.bin", std::string(255, 'n')};
+    for (const std::string& name : names) {
+        Plant(SysUpd(name), "new " + name, kNew);
+    }
+    Plant(Sys("keep.txt"), "keep", kOld);
+    Plant(Sys("a.txt"), "a", kOld);
+
+    const RunResult r = sb.Run({"main.mdb"});
+    ExpectCleanExit(r);
+    EXPECT_EQ(r.err, "");
+    for (const std::string& name : names) {
+        EXPECT_EQ(Sandbox::ReadFile(Sys(name)), "new " + name) << name.substr(0, 20);
+    }
+    EXPECT_EQ(Sandbox::ReadFile(Sys("keep.txt")), "keep");
+    EXPECT_EQ(Sandbox::ReadFile(Sys("a.txt")), "a");
+    EXPECT_TRUE(Sandbox::Names(sb.System() + "/UPDATE").empty());
+    ExpectLaunched();
+}
+
+TEST_F(HostileDelivery, LinksOutOfTheFoldersAreMovedAndDeletedAsLinks) {
+    Plant(sb.Root() + "/victim.txt", "victim", kOld);
+    Plant(sb.Root() + "/target.txt", "target", kNew);
+    // An installed file that is a link out: the delivery replaces the link.
+    ASSERT_EQ(symlink((sb.Root() + "/victim.txt").c_str(), Sys("plain.txt").c_str()), 0);
+    Plant(SysUpd("plain.txt"), "delivered", kNew);
+    // A delivered link that loses by time: the link goes, not what it points to.
+    Plant(Sys("older.txt"), "installed", kNew);
+    ASSERT_EQ(symlink((sb.Root() + "/target.txt").c_str(), SysUpd("older.txt").c_str()), 0);
+    Sandbox::SetTime(sb.Root() + "/target.txt", kOld);
+
+    const RunResult r = sb.Run({"main.mdb"});
+    ExpectCleanExit(r);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Sandbox::ReadFile(Sys("plain.txt")), "delivered");
+    EXPECT_EQ(Sandbox::ReadFile(sb.Root() + "/victim.txt"), "victim");
+    EXPECT_EQ(Sandbox::ReadFile(Sys("older.txt")), "installed");
+    EXPECT_EQ(Sandbox::ReadFile(sb.Root() + "/target.txt"), "target");
+    EXPECT_TRUE(Sandbox::Names(sb.System() + "/UPDATE").empty());
     ExpectLaunched();
 }
 
