@@ -24,3 +24,6 @@ for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
     cmake --build "$dir" -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 done
+
+# Hostile input: every libFuzzer target over its seed corpus, briefly.
+bash tools/fuzz.sh 20
