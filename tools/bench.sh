@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (build-bench, Release, -DP2_BENCH=ON) and runs them all, printing the
+# table that docs/performance.md reports.
+#
+#   tools/bench.sh            the full set: 1,000 and 10,000 plain files, 200 databases,
+#                             1,000 / 10,000 / 100,000 files end to end (about 10 minutes)
+#   tools/bench.sh --quick    fewer runs and at most 10,000 files (about 2 minutes)
+#
+# The deliveries are made in $TMPDIR (/tmp when unset); the update passes also run on tmpfs
+# (/dev/shm) when it exists, where the disk takes no part and the launcher's own work shows.
+# Each measured run starts a fresh process; deliveries are made and written back to disk
+# before each run, outside the measured time. Benchmarks are no part of the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+case "${1:-}" in
+    --quick) quick=1 ;;
+    "") ;;
+    *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+esac
+
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null && ! pkg-config --exists sqlite3 libcrypt; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
+        libsqlite3-dev libcrypt-dev >/dev/null
+fi
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DP2_BENCH=ON >/dev/null
+cmake --build build-bench -j2 --target p2bench >/dev/null
+bench=$(pwd)/build-bench/bin/p2bench
+
+tmp=${TMPDIR:-/tmp}
+if [ $quick = 1 ]; then
+    starts=11 runs=3 sizes="1000 10000" scale="1000 10000" scale_runs=1
+else
+    starts=21 runs=7 sizes="1000 10000" scale="1000 10000 100000" scale_runs=3
+fi
+
+echo "## Machine"
+echo
+echo "- nproc: $(nproc); CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo "- memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo);" \
+    "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "- temporary folder $tmp: $(stat -f -c %T "$tmp") ($(findmnt -n -o FSTYPE,OPTIONS -T "$tmp" 2>/dev/null || true))"
+echo "- SQLite $(pkg-config --modversion sqlite3), $(c++ --version | head -1)"
+echo
+echo "| Benchmark | Measured (median) | Floor (median) | Ratio / overhead | Goal | Result |"
+echo "| --- | --- | --- | --- | --- | --- |"
+
+TMPDIR=$tmp "$bench" start $starts 2>/dev/null
+filesystems=$tmp
+if [ -d /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ]; then
+    filesystems="$tmp /dev/shm"
+fi
+for fs in $filesystems; do
+    label=$(stat -f -c %T "$fs")
+    for n in $sizes; do
+        for kind in newer mix; do
+            TMPDIR=$fs "$bench" plain "$n" $kind $runs 2>/dev/null | sed "s/| (b) /| (b, $label) /"
+        done
+    done
+    TMPDIR=$fs "$bench" db 200 $runs 2>/dev/null | sed "s/| (c) /| (c, $label) /"
+done
+for n in $scale; do
+    TMPDIR=$tmp "$bench" scale "$n" $scale_runs 2>/dev/null
+done
