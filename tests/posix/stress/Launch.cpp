@@ -188,10 +188,14 @@ ChangeWatch::~ChangeWatch() {
 }
 
 void ChangeWatch::Drain() {
+    Collect();
+    moves_.clear();
+}
+
+void ChangeWatch::Collect() {
     bool seen = false;
     while (Read(0, {}, seen) > 0) {
     }
-    moves_.clear();
 }
 
 int ChangeWatch::Read(int timeoutMs, const std::string& name, bool& seen) {

@@ -75,6 +75,8 @@ class ChangeWatch {
 
     // Forgets the changes seen so far: call before the start.
     void Drain();
+    // Takes in the changes that have come meanwhile.
+    void Collect();
     // How often each name was moved into a watched folder since the last Drain, by
     // "<watch>:<name>".
     const std::map<std::string, int>& MovesInto() const { return moves_; }
