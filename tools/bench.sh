@@ -43,7 +43,7 @@ echo
 echo "- nproc: $(nproc); CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
 echo "- memory: $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo);" \
     "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "- temporary folder $tmp: $(stat -f -c %T "$tmp") ($(findmnt -n -o FSTYPE,OPTIONS -T "$tmp" 2>/dev/null || true))"
+echo "- temporary folder $tmp: $(findmnt -n -o FSTYPE,OPTIONS -T "$tmp" 2>/dev/null || stat -f -c %T "$tmp")"
 echo "- SQLite $(pkg-config --modversion sqlite3), $(c++ --version | head -1)"
 echo
 echo "| Benchmark | Measured (median) | Floor (median) | Ratio / overhead | Goal | Result |"
@@ -55,13 +55,13 @@ if [ -d /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ]; then
     filesystems="$tmp /dev/shm"
 fi
 for fs in $filesystems; do
-    label=$(stat -f -c %T "$fs")
+    label=$(findmnt -n -o FSTYPE -T "$fs" 2>/dev/null || stat -f -c %T "$fs")
     for n in $sizes; do
         for kind in newer mix; do
-            TMPDIR=$fs "$bench" plain "$n" $kind $runs 2>/dev/null | sed "s/| (b) /| (b, $label) /"
+            TMPDIR=$fs "$bench" plain "$n" $kind $runs 2>/dev/null | sed "s#| (b) #| (b, $label) #"
         done
     done
-    TMPDIR=$fs "$bench" db 200 $runs 2>/dev/null | sed "s/| (c) /| (c, $label) /"
+    TMPDIR=$fs "$bench" db 200 $runs 2>/dev/null | sed "s#| (c) #| (c, $label) #"
 done
 for n in $scale; do
     TMPDIR=$tmp "$bench" scale "$n" $scale_runs 2>/dev/null
