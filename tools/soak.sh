@@ -16,8 +16,13 @@ rounds=${2:-500}
 seed=${3:-$(date +%s)}
 dir=build-soak
 
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target p2_posix_stress_tests >/dev/null
+log=$dir/soak-build.log
+mkdir -p "$dir"
+if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release &&
+       cmake --build "$dir" -j"$(nproc)" --target p2_posix_stress_tests; } >"$log" 2>&1; then
+    tail -n 30 "$log"
+    exit 1
+fi
 
 echo "soak: $kills kills, $rounds concurrent rounds, seed $seed"
 P2_SOAK_KILLS=$kills P2_SOAK_ROUNDS=$rounds P2_SOAK_SEED=$seed \
