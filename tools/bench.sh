@@ -55,7 +55,7 @@ if [ -d /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ]; then
     filesystems="$tmp /dev/shm"
 fi
 for fs in $filesystems; do
-    label=$(findmnt -n -o FSTYPE -T "$fs" 2>/dev/null || stat -f -c %T "$fs")
+    label=$(findmnt -n -o FSTYPE -T "$fs" 2>/dev/null | head -1)
     for n in $sizes; do
         for kind in newer mix; do
             TMPDIR=$fs "$bench" plain "$n" $kind $runs 2>/dev/null | sed "s#| (b) #| (b, $label) #"
