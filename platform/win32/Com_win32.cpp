@@ -7,6 +7,9 @@
 namespace p2::win32 {
 namespace {
 
+// "Object doesn't support this action".
+constexpr int32_t kErrActionNotSupported = 445;
+
 class ExceptionRecord {
   public:
     ExceptionRecord() = default;
@@ -35,6 +38,8 @@ int32_t HresultNumber(HRESULT hr) {
             return kErrOverflow;
         case E_OUTOFMEMORY:
             return kErrOutOfMemory;
+        case E_NOTIMPL:
+            return kErrActionNotSupported;
         case DISP_E_BADPARAMCOUNT:
         case DISP_E_PARAMNOTOPTIONAL:
         case DISP_E_BADVARTYPE:

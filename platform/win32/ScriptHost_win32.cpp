@@ -1,3 +1,5 @@
+#include <shlobj.h>
+
 #include <string>
 
 #include "platform/Error.h"
@@ -6,6 +8,27 @@
 
 namespace p2::win32 {
 namespace {
+
+// Answer of an object that does not implement the request (Wine's script host knows only a
+// few of the folder names).
+constexpr int32_t kErrActionNotSupported = 445;
+
+// The same folders from the shell, for a script host that cannot name them.
+std::string ShellFolder(const std::string& name) {
+    int id = 0;
+    if (name == "AllUsersStartup") {
+        id = CSIDL_COMMON_STARTUP;
+    } else if (name == "Startup") {
+        id = CSIDL_STARTUP;
+    } else {
+        throw AppError(kErrActionNotSupported);
+    }
+    wchar_t path[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        throw AppError(kErrActionNotSupported);
+    }
+    return Narrow(path);
+}
 
 std::string TextOf(Variant& result) {
     Variant text;
@@ -21,6 +44,18 @@ class Win32ScriptShell final : public ScriptShell {
     explicit Win32ScriptShell(ComPtr<IDispatch> shell) : shell_(std::move(shell)) {}
 
     std::string SpecialFolders(const std::string& name) override {
+        try {
+            return FromScriptHost(name);
+        } catch (const AppError& e) {
+            if (e.number() != kErrActionNotSupported) {
+                throw;
+            }
+            return ShellFolder(name);
+        }
+    }
+
+  private:
+    std::string FromScriptHost(const std::string& name) {
         BstrArg folderName(name);
         Variant result;
         try {
@@ -41,7 +76,6 @@ class Win32ScriptShell final : public ScriptShell {
         return TextOf(result);
     }
 
-  private:
     ComPtr<IDispatch> shell_;
 };
 

@@ -22,6 +22,13 @@ if [ ! -f "$prefix/system.reg" ]; then
     ) 9>"$prefix.lock"
 fi
 # A server that outlives each program saves Wine's start-up for every test; it leaves after
-# a minute without clients. It answers non-zero when one already runs.
-wineserver -p60 >/dev/null 2>&1 || true
+# a minute without clients. Wine's own services are started here, detached from the test's
+# output, which CTest would otherwise wait on until they end.
+(
+    flock 9
+    # The lock must not be inherited by the server or the services, which outlive this script.
+    if wineserver -p60 >/dev/null 2>&1 9>&-; then
+        wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+) 9>"$prefix.lock"
 exec wine "$@"
