@@ -364,8 +364,16 @@ std::string CellPath(Part part) {
                 ++col;
             }
             const std::string len = std::to_string(col - start);
-            d += "M" + std::to_string(start) + " " + std::to_string(row) + "h" + len + "v1h-" +
-                 len + "z";
+            // Appended piece by piece: GCC 12 misreads a chain of operator+ here (-Wrestrict).
+            d += 'M';
+            d += std::to_string(start);
+            d += ' ';
+            d += std::to_string(row);
+            d += 'h';
+            d += len;
+            d += "v1h-";
+            d += len;
+            d += 'z';
         }
     }
     return d;
