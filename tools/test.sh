@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, builds the launcher, and runs every test:
-# a warnings-as-errors build and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Installs what the builds and the tests need, then runs every test:
+#   1. Linux, warnings as errors;
+#   2. Linux, AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the libFuzzer targets over their seed corpora, briefly;
+#   4. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     export DEBIAN_FRONTEND=noninteractive
+    dpkg --add-architecture i386
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends \
         build-essential cmake pkg-config libsqlite3-dev libcrypt-dev googletest libgtest-dev \
-        libgmock-dev binutils-mingw-w64-i686 gcc-mingw-w64-i686 desktop-file-utils \
-        libxml2-utils >/dev/null
+        libgmock-dev desktop-file-utils libxml2-utils util-linux \
+        clang libclang-rt-14-dev \
+        binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686 \
+        g++-mingw-w64-i686-posix wine wine32 >/dev/null
 fi
 
 jobs=$(nproc)
@@ -25,5 +31,8 @@ for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 done
 
-# Hostile input: every libFuzzer target over its seed corpus, briefly.
+echo "== fuzz"
 bash tools/fuzz.sh 20
+
+echo "== build-win"
+sh tests/win32/run_wine_tests.sh build-win
