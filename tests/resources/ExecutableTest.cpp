@@ -1,0 +1,233 @@
+// The cross-built Windows launcher as the platform reads it without running it: a 32-bit
+// graphical program that needs no library of the toolchain, carrying its version block,
+// elevation manifest and icon. The program file is the one that P2_WINDOWS_EXE names (at
+// configure time, or in the environment at test time); without it the tests are skipped.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "Identity.h"
+#include "PeImage.h"
+#include "ResFile.h"
+
+namespace p2::test {
+namespace {
+
+constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtGroupIcon = 14;
+constexpr std::uint16_t kRtVersion = 16;
+constexpr std::uint16_t kRtManifest = 24;
+constexpr std::uint16_t kJapanese = 0x0411;
+
+std::string ExecutablePath() {
+    const char* fromEnvironment = std::getenv("P2_WINDOWS_EXE");
+    return fromEnvironment && *fromEnvironment ? fromEnvironment : P2_WINDOWS_EXE;
+}
+
+class Executable : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (std::filesystem::is_regular_file(ExecutablePath())) {
+            file_ = ReadBytes(ExecutablePath());
+            image_ = ReadPeImage(file_);
+        }
+    }
+
+    void SetUp() override {
+        if (file_.empty()) {
+            GTEST_SKIP() << "no Windows build at " << ExecutablePath()
+                         << " (tests/win32/run_wine_tests.sh makes one)";
+        }
+    }
+
+    // The one resource of that type and name; throws when there is not exactly one.
+    static const Resource& Only(std::uint16_t type, std::uint16_t name) {
+        const auto found = FindResources(image_.resources, type, name);
+        if (found.size() != 1) {
+            throw std::runtime_error("expected one resource of type " + std::to_string(type) +
+                                     " name " + std::to_string(name) + ", found " +
+                                     std::to_string(found.size()));
+        }
+        return *found.front();
+    }
+
+    static Bytes file_;
+    static PeImage image_;
+};
+
+Bytes Executable::file_;
+PeImage Executable::image_;
+
+// ---- The program file --------------------------------------------------------------------
+
+using ExecutableImage = Executable;
+
+TEST_F(ExecutableImage, IsA32BitGraphicalProgram) {
+    EXPECT_EQ(image_.machine, 0x14C) << "i386";
+    EXPECT_EQ(image_.optionalMagic, 0x10B) << "PE32";
+    EXPECT_EQ(image_.subsystem, 2) << "graphical subsystem: no console window opens";
+    EXPECT_NE(image_.characteristics & 0x0002, 0) << "executable image";
+    EXPECT_NE(image_.characteristics & 0x0100, 0) << "32-bit machine";
+    EXPECT_EQ(image_.characteristics & 0x2000, 0) << "not a DLL";
+}
+
+// A library of the toolchain (libgcc, libstdc++, libwinpthread) is missing on the users'
+// machines: the program would not start at all.
+TEST_F(ExecutableImage, ImportsOnlyLibrariesOfWindowsItself) {
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
+                                          "advapi32.dll", "shell32.dll",  "shlwapi.dll",
+                                          "ole32.dll",    "oleaut32.dll", "comctl32.dll",
+                                          "msvcrt.dll",   "version.dll",  "ntdll.dll"};
+    ASSERT_FALSE(image_.imports.empty());
+    for (std::string name : image_.imports) {
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        EXPECT_TRUE(system.count(name) == 1) << name << " is not a library of Windows";
+    }
+}
+
+// ---- Version block ---------------------------------------------------------------------
+
+using ExecutableVersionBlock = Executable;
+
+TEST_F(ExecutableVersionBlock, FixedPartGivesVersionOneFiveForAWindowsApplication) {
+    const Resource& res = Only(kRtVersion, 1);
+    EXPECT_EQ(res.languageId, kJapanese);
+    const VersionNode root = ReadVersionBlock(res.data);
+    EXPECT_EQ(root.key, u"VS_VERSION_INFO");
+    ASSERT_EQ(root.value.size(), 52u);
+    const Bytes& fixed = root.value;
+    EXPECT_EQ(Le32(fixed, 0), 0xFEEF04BDu);
+    EXPECT_EQ(Le32(fixed, 8), 0x00010005u) << "file version, high part";
+    EXPECT_EQ(Le32(fixed, 12), 0x00000000u) << "file version, low part";
+    EXPECT_EQ(Le32(fixed, 16), 0x00010005u) << "product version, high part";
+    EXPECT_EQ(Le32(fixed, 20), 0x00000000u) << "product version, low part";
+    EXPECT_EQ(Le32(fixed, 28), 0u) << "flags";
+    EXPECT_EQ(Le32(fixed, 32), 4u) << "operating system";
+    EXPECT_EQ(Le32(fixed, 36), 1u) << "file type";
+}
+
+TEST_F(ExecutableVersionBlock, StringsAreTheSixNamesInAJapaneseUnicodeTable) {
+    const VersionNode root = ReadVersionBlock(Only(kRtVersion, 1).data);
+    const VersionNode* info = root.Child(u"StringFileInfo");
+    ASSERT_NE(info, nullptr);
+    ASSERT_EQ(info->children.size(), 1u);
+    const VersionNode& table = info->children.front();
+    EXPECT_EQ(table.key, u"041104B0");
+
+    const std::vector<std::pair<std::u16string, std::string>> expected = {
+        {u"CompanyName", kMakerName}, {u"ProductName", "Pelorin2"},
+        {u"FileVersion", "1.05"},     {u"ProductVersion", "1.05"},
+        {u"InternalName", "P2Tool"},  {u"OriginalFilename", "P2Tool.exe"},
+    };
+    ASSERT_EQ(table.children.size(), expected.size());
+    for (const auto& [key, value] : expected) {
+        const VersionNode* entry = table.Child(key);
+        ASSERT_NE(entry, nullptr) << std::string(key.begin(), key.end());
+        EXPECT_TRUE(entry->Text() == Utf16(value)) << std::string(key.begin(), key.end());
+    }
+
+    const VersionNode* var = root.Child(u"VarFileInfo");
+    ASSERT_NE(var, nullptr);
+    const VersionNode* translation = var->Child(u"Translation");
+    ASSERT_NE(translation, nullptr);
+    ASSERT_EQ(translation->value.size(), 4u);
+    EXPECT_EQ(Le16(translation->value, 0), 0x0411);
+    EXPECT_EQ(Le16(translation->value, 2), 0x04B0);
+}
+
+// ---- Manifest --------------------------------------------------------------------------
+
+using ExecutableManifest = Executable;
+
+TEST_F(ExecutableManifest, IsTheManifestFileByteForByteInJapanese) {
+    const Resource& res = Only(kRtManifest, 1);
+    EXPECT_EQ(res.languageId, kJapanese);
+    const Bytes expected = ReadBytes(P2_SOURCE_DIR "/resources/Pelorin2.manifest");
+    ASSERT_GE(expected.size(), 3u);
+    ASSERT_EQ(expected[0], 0xEF) << "the manifest file has lost its byte-order mark";
+    EXPECT_EQ(res.data, expected);
+    EXPECT_EQ(FindResources(image_.resources, kRtManifest, 2).size(), 0u)
+        << "a second manifest would compete with the elevation request";
+}
+
+// ---- Icon ------------------------------------------------------------------------------
+
+using ExecutableIcon = Executable;
+
+TEST_F(ExecutableIcon, GroupOneHoldsThreeImagesOfTheRightShape) {
+    struct Shape {
+        int size;
+        int colours;
+        int bitCount;
+    };
+    constexpr Shape kShapes[] = {{32, 2, 1}, {32, 16, 4}, {16, 16, 4}};
+
+    const Bytes& group = Only(kRtGroupIcon, 1).data;
+    ASSERT_EQ(group.size(), 6u + 3 * 14);
+    EXPECT_EQ(Le16(group, 2), 1) << "an icon, not a cursor";
+    ASSERT_EQ(Le16(group, 4), 3);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE("image " + std::to_string(i));
+        const std::size_t entry = 6 + 14 * i;
+        const Shape& shape = kShapes[i];
+        EXPECT_EQ(group[entry], shape.size);
+        EXPECT_EQ(group[entry + 1], shape.size);
+        EXPECT_EQ(group[entry + 2], shape.colours);
+        EXPECT_EQ(Le16(group, entry + 6), shape.bitCount);
+
+        // The group names each image by its identifier; in a program file the image must be
+        // there under that identifier, or the platform shows a blank icon.
+        const Resource& image = Only(kRtIcon, Le16(group, entry + 12));
+        ASSERT_EQ(image.data.size(), Le32(group, entry + 8));
+        ASSERT_GE(image.data.size(), 40u);
+        EXPECT_EQ(Le32(image.data, 4), static_cast<std::uint32_t>(shape.size));
+        EXPECT_EQ(Le16(image.data, 14), shape.bitCount);
+    }
+}
+
+// ---- The resource section as a whole -------------------------------------------------------
+
+TEST_F(Executable, CarriesOnlyTheIdentityResourcesAllInJapanese) {
+    for (const Resource& res : image_.resources) {
+        ASSERT_TRUE(res.type.isOrdinal);
+        EXPECT_EQ(res.languageId, kJapanese) << "type " << res.type.ordinal;
+        EXPECT_TRUE(res.type.ordinal == kRtIcon || res.type.ordinal == kRtGroupIcon ||
+                    res.type.ordinal == kRtVersion || res.type.ordinal == kRtManifest)
+            << "unexpected resource type " << res.type.ordinal;
+    }
+    EXPECT_EQ(image_.resources.size(), 6u) << "three images, their group, version, manifest";
+}
+
+// ---- The reader itself -------------------------------------------------------------------
+
+// A damaged or cut file must be refused with an error, not read out of bounds.
+TEST_F(Executable, ReaderRefusesCutAndForeignFiles) {
+    EXPECT_THROW(ReadPeImage({}), std::runtime_error);
+    EXPECT_THROW(ReadPeImage(ReadBytes(P2_SOURCE_DIR "/resources/Pelorin2.manifest")),
+                 std::runtime_error);
+    const std::size_t pe = Le32(file_, 0x3C);
+    // The manifest lies in the resource section, which the reader reads last.
+    const Bytes manifest = ReadBytes(P2_SOURCE_DIR "/resources/Pelorin2.manifest");
+    const auto inManifest =
+        std::search(file_.begin(), file_.end(), manifest.begin(), manifest.end()) - file_.begin() +
+        static_cast<std::ptrdiff_t>(manifest.size() / 2);
+    ASSERT_LT(static_cast<std::size_t>(inManifest), file_.size());
+    for (std::size_t cut :
+         {std::size_t{0x40}, pe + 2, pe + 30, pe + 200, static_cast<std::size_t>(inManifest)}) {
+        const Bytes part(file_.begin(), file_.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_THROW(ReadPeImage(part), std::runtime_error) << "cut at " << cut;
+    }
+    Bytes noSignature = file_;
+    noSignature[pe] = 'X';
+    EXPECT_THROW(ReadPeImage(noSignature), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace p2::test
