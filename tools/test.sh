@@ -36,3 +36,6 @@ bash tools/fuzz.sh 20
 
 echo "== build-win"
 sh tests/win32/run_wine_tests.sh build-win
+
+echo "== identity of the Windows program"
+ctest --test-dir build -R '^Executable' --output-on-failure
