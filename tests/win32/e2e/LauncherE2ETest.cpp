@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "launcher/Workgroup.h"
 #include "win32/Win32TestSupport.h"
+#include "win32/engine/EngineTestSupport.h"
 
 namespace p2::win32 {
 namespace {
@@ -116,19 +118,78 @@ TEST_F(InstalledLauncher, HeldLockFileEndsSilentlyWithNothingStarted) {
     EXPECT_EQ(access.Release(), 0);
 }
 
-TEST_F(InstalledLauncher, UpdatePassMovesNewerPlainFilesBeforeTheStart) {
-    // CheckAcFile needs the database engine; without a registered DAO class the pass fails.
-    CLSID clsid{};
-    if (FAILED(CLSIDFromProgID(L"DAO.DBEngine.36", &clsid))) {
-        GTEST_SKIP() << "no DAO.DBEngine.36 registered in this prefix";
+// The update pass with the stand-in engine that the tests register as DAO.DBEngine.36; the
+// installation ships its workgroup file with the program's account.
+class UpdatedInstallation : public InstalledLauncher {
+  protected:
+    void SetUp() override {
+        CLSID clsid{};
+        if (FAILED(CLSIDFromProgID(L"DAO.DBEngine.36", &clsid))) {
+            GTEST_SKIP() << "no DAO.DBEngine.36 registered in this prefix";
+        }
+        InstalledLauncher::SetUp();
+        test::WriteWorkgroup(ProgramFolder() + "\\" + kWorkgroupFileName, GetWorkgroupUser(),
+                             GetWorkgroupPassword());
+        WriteText(ProgramFolder() + "\\app.mdb", "x");
+        for (const char* folder : {"SYSTEM\\UPDATE", "LAN\\UPDATE"}) {
+            CreateDirectoryW(W(root_ / folder).c_str(), nullptr);
+        }
     }
-    WriteText(ProgramFolder() + "\\app.mdb", "x");
-    CreateDirectoryW(W(root_ / "SYSTEM\\UPDATE").c_str(), nullptr);
+    static test::Store Stamped(const std::string& stamp,
+                               std::vector<std::vector<test::Value>> options = {}) {
+        test::Store store = test::StampDatabase("T00_製品情報", stamp);
+        store.tables.push_back(test::Table{"TZs_オプション設定", {"id", "pwd"}, options});
+        return store;
+    }
+};
+
+TEST_F(UpdatedInstallation, PlainFilesAreMovedByTimeBeforeTheStart) {
     WriteText(root_ / "SYSTEM\\UPDATE\\readme.txt", "new");
+    WriteText(root_ / "LAN\\UPDATE\\hidden.txt", "hidden");
+    SetAttributes(root_ / "LAN\\UPDATE\\hidden.txt", FILE_ATTRIBUTE_HIDDEN);
     ASSERT_TRUE(Run(L" app.mdb"));
     EXPECT_EQ(ReadText(root_ / "SYSTEM\\readme.txt"), "new");
     EXPECT_FALSE(Exists(root_ / "SYSTEM\\UPDATE\\readme.txt"));
+    EXPECT_EQ(ReadText(root_ / "LAN\\hidden.txt"), "hidden");
+    EXPECT_FALSE(Exists(root_ / "LAN\\UPDATE\\hidden.txt"));
     EXPECT_TRUE(Exists(RecordFile()));
+}
+
+TEST_F(UpdatedInstallation, DatabasesAreReplacedOnlyByAGreaterStamp) {
+    test::WriteDatabase(root_ / "SYSTEM\\app.mdb", Stamped("AB001"));
+    test::WriteDatabase(root_ / "SYSTEM\\UPDATE\\app.mdb", Stamped("AB002"));
+    const test::Store kept = Stamped("AB005");
+    test::WriteDatabase(root_ / "LAN\\data.mdb", kept);
+    test::WriteDatabase(root_ / "LAN\\UPDATE\\data.mdb", Stamped("AB004"));
+    ASSERT_TRUE(Run(L" app.mdb"));
+    EXPECT_EQ(ReadText(root_ / "SYSTEM\\app.mdb"), Stamped("AB002").Text());
+    EXPECT_EQ(ReadText(root_ / "LAN\\data.mdb"), kept.Text());
+    EXPECT_FALSE(Exists(root_ / "SYSTEM\\UPDATE\\app.mdb"));
+    EXPECT_FALSE(Exists(root_ / "LAN\\UPDATE\\data.mdb"));
+    EXPECT_TRUE(Exists(RecordFile()));
+}
+
+TEST_F(UpdatedInstallation, ANewerSettingsDatabaseKeepsTheOptionPassword) {
+    test::WriteDatabase(root_ / "SYSTEM\\maintenance.sys",
+                        Stamped("AB001", {{int32_t{1}, std::string("ユーザーの")}}));
+    test::WriteDatabase(root_ / "SYSTEM\\UPDATE\\maintenance.sys",
+                        Stamped("AB002", {{int32_t{1}, std::string("shipped")}}));
+    ASSERT_TRUE(Run(L" app.mdb"));
+    EXPECT_EQ(ReadText(root_ / "SYSTEM\\maintenance.sys"),
+              Stamped("AB002", {{int32_t{1}, std::string("ユーザーの")}}).Text());
+    EXPECT_FALSE(Exists(root_ / "SYSTEM\\UPDATE\\maintenance.sys"));
+    EXPECT_TRUE(Exists(RecordFile()));
+}
+
+TEST_F(UpdatedInstallation, AFailedCarryOverStartsNothing) {
+    const test::Store installed = Stamped("AB001", {{int32_t{1}, std::string("mine")}});
+    test::WriteDatabase(root_ / "SYSTEM\\maintenance.sys", installed);
+    test::WriteDatabase(root_ / "SYSTEM\\UPDATE\\maintenance.sys",
+                        test::StampDatabase("T00_製品情報", std::string("AB002")));
+    ASSERT_TRUE(Run(L" app.mdb"));
+    EXPECT_EQ(ReadText(root_ / "SYSTEM\\maintenance.sys"), installed.Text());
+    EXPECT_TRUE(Exists(root_ / "SYSTEM\\UPDATE\\maintenance.sys"));
+    EXPECT_FALSE(Exists(RecordFile()));
 }
 
 }  // namespace
