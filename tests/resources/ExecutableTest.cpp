@@ -15,15 +15,10 @@
 #include "Identity.h"
 #include "PeImage.h"
 #include "ResFile.h"
+#include "VersionChecks.h"
 
 namespace p2::test {
 namespace {
-
-constexpr std::uint16_t kRtIcon = 3;
-constexpr std::uint16_t kRtGroupIcon = 14;
-constexpr std::uint16_t kRtVersion = 16;
-constexpr std::uint16_t kRtManifest = 24;
-constexpr std::uint16_t kJapanese = 0x0411;
 
 std::string ExecutablePath() {
     const char* fromEnvironment = std::getenv("P2_WINDOWS_EXE");
@@ -97,49 +92,11 @@ TEST_F(ExecutableImage, ImportsOnlyLibrariesOfWindowsItself) {
 using ExecutableVersionBlock = Executable;
 
 TEST_F(ExecutableVersionBlock, FixedPartGivesVersionOneFiveForAWindowsApplication) {
-    const Resource& res = Only(kRtVersion, 1);
-    EXPECT_EQ(res.languageId, kJapanese);
-    const VersionNode root = ReadVersionBlock(res.data);
-    EXPECT_EQ(root.key, u"VS_VERSION_INFO");
-    ASSERT_EQ(root.value.size(), 52u);
-    const Bytes& fixed = root.value;
-    EXPECT_EQ(Le32(fixed, 0), 0xFEEF04BDu);
-    EXPECT_EQ(Le32(fixed, 8), 0x00010005u) << "file version, high part";
-    EXPECT_EQ(Le32(fixed, 12), 0x00000000u) << "file version, low part";
-    EXPECT_EQ(Le32(fixed, 16), 0x00010005u) << "product version, high part";
-    EXPECT_EQ(Le32(fixed, 20), 0x00000000u) << "product version, low part";
-    EXPECT_EQ(Le32(fixed, 28), 0u) << "flags";
-    EXPECT_EQ(Le32(fixed, 32), 4u) << "operating system";
-    EXPECT_EQ(Le32(fixed, 36), 1u) << "file type";
+    ExpectFixedVersionPart(Only(kRtVersion, 1));
 }
 
 TEST_F(ExecutableVersionBlock, StringsAreTheSixNamesInAJapaneseUnicodeTable) {
-    const VersionNode root = ReadVersionBlock(Only(kRtVersion, 1).data);
-    const VersionNode* info = root.Child(u"StringFileInfo");
-    ASSERT_NE(info, nullptr);
-    ASSERT_EQ(info->children.size(), 1u);
-    const VersionNode& table = info->children.front();
-    EXPECT_EQ(table.key, u"041104B0");
-
-    const std::vector<std::pair<std::u16string, std::string>> expected = {
-        {u"CompanyName", kMakerName}, {u"ProductName", "Pelorin2"},
-        {u"FileVersion", "1.05"},     {u"ProductVersion", "1.05"},
-        {u"InternalName", "P2Tool"},  {u"OriginalFilename", "P2Tool.exe"},
-    };
-    ASSERT_EQ(table.children.size(), expected.size());
-    for (const auto& [key, value] : expected) {
-        const VersionNode* entry = table.Child(key);
-        ASSERT_NE(entry, nullptr) << std::string(key.begin(), key.end());
-        EXPECT_TRUE(entry->Text() == Utf16(value)) << std::string(key.begin(), key.end());
-    }
-
-    const VersionNode* var = root.Child(u"VarFileInfo");
-    ASSERT_NE(var, nullptr);
-    const VersionNode* translation = var->Child(u"Translation");
-    ASSERT_NE(translation, nullptr);
-    ASSERT_EQ(translation->value.size(), 4u);
-    EXPECT_EQ(Le16(translation->value, 0), 0x0411);
-    EXPECT_EQ(Le16(translation->value, 2), 0x04B0);
+    ExpectVersionStrings(Only(kRtVersion, 1));
 }
 
 // ---- Manifest --------------------------------------------------------------------------
