@@ -17,9 +17,7 @@
 #include "Floor.h"
 #include "Harness.h"
 #include "launcher/Workgroup.h"
-#include "platform/posix/PosixPorts.h"
-#include "platform/posix/Registry_posix.h"
-#include "platform/posix/SqliteEngine.h"
+#include "platform/posix/PosixMachine.h"
 #include "update/FileUpdate.h"
 
 namespace p2bench {
@@ -124,15 +122,8 @@ struct PassContext {
 // The update pass of the launcher through the POSIX ports, or the floor, in this process.
 double TimedPass(void* raw) {
     const auto& context = *static_cast<PassContext*>(raw);
-    using namespace p2::posix;
-    PosixApplication app({});
-    PosixFiles files;
-    PosixRegistry registry;
-    PosixShellFileOperation shell;
-    PosixScriptHost scriptHost;
-    PosixProcess process;
-    SqliteDatabaseService database;
-    p2::Ports ports{app, files, registry, shell, scriptHost, process, database};
+    p2::posix::PosixMachine machine({});
+    p2::Ports& ports = machine.ports;
     const double start = NowMs();
     if (context.floorOnly) {
         context.databases ? DatabaseFloor(context.folder) : PlainFloor(context.folder);

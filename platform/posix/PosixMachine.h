@@ -1,0 +1,30 @@
+// Every port of this machine in one place, for the launcher and the tools that run the core.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ports/Ports.h"
+#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Registry_posix.h"
+#include "platform/posix/SqliteEngine.h"
+
+namespace p2::posix {
+
+struct PosixMachine {
+    explicit PosixMachine(std::vector<std::string> arguments) : app(std::move(arguments)) {}
+    PosixMachine(const PosixMachine&) = delete;
+    PosixMachine& operator=(const PosixMachine&) = delete;
+
+    PosixApplication app;
+    PosixFiles files;
+    PosixRegistry registry;
+    PosixShellFileOperation shell;
+    PosixScriptHost scriptHost;
+    PosixProcess process;
+    SqliteDatabaseService database;
+    Ports ports{app, files, registry, shell, scriptHost, process, database};
+};
+
+}  // namespace p2::posix
