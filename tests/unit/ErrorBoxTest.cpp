@@ -28,7 +28,7 @@ TEST(ErrorCatalogue, NumbersWithoutEntryGiveTheGenericText) {
     EXPECT_EQ(StandardErrorText(-1), generic);
     EXPECT_EQ(StandardErrorText(3078), "指定されたテーブルまたはクエリが見つかりません。");
     // Every number the program or its ports raise has a text of its own.
-    for (int32_t n : {5,    6,    7,    13,   51,   53,   70,   75,   76,   429,  3020, 3021,
+    for (int32_t n : {5,    6,    7,    13,   51,   53,   70,   75,   76,   429,  445,  3020, 3021,
                       3024, 3027, 3028, 3029, 3033, 3045, 3051, 3078, 3260, 3265, 3343, 3420}) {
         EXPECT_NE(StandardErrorText(n), generic) << n;
     }
