@@ -105,13 +105,17 @@ TEST_F(Launcher, UserWhoMayNotWriteTheRegistryIsRefused) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the launcher as another user";
     }
+    Sandbox::WriteFile(sb.AllUsersStartup() + "/P2Installation.lnk", "");
     Sandbox::WriteFile(sb.UserStartup() + "/P2Installation.lnk", "");
     Sandbox::WriteFile(sb.System() + "/UPDATE/a.txt", "new");
+    Sandbox::WriteFile(sb.Lan() + "/UPDATE/b.txt", "new");
     Sandbox::MakeDatabase(sb.Program() + "/main.mdb", "1");
     const RunResult r = sb.Run({"main.mdb"}, RunOptions{.asUser = kNobody});
     EXPECT_EQ(r.err, Box("exclamation", RestrictedAccountMessage()));
+    EXPECT_TRUE(Sandbox::Exists(sb.AllUsersStartup() + "/P2Installation.lnk"));
     EXPECT_TRUE(Sandbox::Exists(sb.UserStartup() + "/P2Installation.lnk"));
     EXPECT_TRUE(Sandbox::Exists(sb.System() + "/UPDATE/a.txt"));
+    EXPECT_TRUE(Sandbox::Exists(sb.Lan() + "/UPDATE/b.txt"));
     EXPECT_TRUE(sb.AccessArguments(false).empty());
 }
 
