@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     std::cout << "MSACCESS.EXE stand-in\n"
               << "runtime: " << target << '\n'
               << "workgroup: " << args[3] << '\n'
-              << "user: " << args[5] << '\n'
+              << "user: " << std::string(args[5].size(), '*') << '\n'
               << "password: ********" << std::endl;
 
     p2::posix::SqliteDatabaseService service;
