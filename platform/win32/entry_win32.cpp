@@ -1,3 +1,4 @@
+// The launcher on Windows: the Win32 ports around the one core.
 #include "launcher/Main.h"
 #include "platform/win32/Win32Api.h"
 #include "platform/win32/Win32Ports.h"
