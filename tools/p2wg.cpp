@@ -1,6 +1,5 @@
 // p2wg: makes and keeps the engine's workgroup files, secures databases, and reads a
 // database's version stamp the way the program does.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,7 +10,7 @@
 
 #include "launcher/Workgroup.h"
 #include "platform/Error.h"
-#include "platform/posix/SqliteEngine.h"
+#include "platform/posix/PosixMachine.h"
 #include "platform/posix/WorkgroupFile.h"
 #include "update/GetP2S_VerInfo.h"
 
@@ -60,7 +59,6 @@ std::string Describe(int32_t number) {
     }
 }
 
-// Only what the stamp reader asks of the machine.
 class ToolApplication final : public p2::Application {
   public:
     explicit ToolApplication(std::string folder) : folder_(std::move(folder)) {}
@@ -87,43 +85,6 @@ class ToolApplication final : public p2::Application {
     std::string folder_;
 };
 
-class ToolFiles final : public p2::Files {
-  public:
-    char Separator() const override { return '/'; }
-    std::string Lookup(const std::string& path, int) override {
-        struct stat info {};
-        if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            return {};
-        }
-        return std::filesystem::path(path).filename().string();
-    }
-    std::vector<std::string> ListFiles(const std::string&) override { return {}; }
-    int64_t ModificationTime(const std::string&) override { throw p2::AppError(p2::kErrInternal); }
-    void DeleteFile(const std::string&) override { throw p2::AppError(p2::kErrInternal); }
-};
-
-class Unused final : public p2::Registry,
-                     public p2::ShellFileOperation,
-                     public p2::ScriptHost,
-                     public p2::Process {
-  public:
-    long OpenKey(uint32_t, const std::string&, uint32_t, p2::RegKey&) override {
-        return p2::kRegFileNotFound;
-    }
-    long QueryValue(p2::RegKey, const std::string&, uint32_t&, unsigned char*, uint32_t&) override {
-        return p2::kRegFileNotFound;
-    }
-    long CloseKey(p2::RegKey) override { return p2::kRegSuccess; }
-    std::string DecodeText(std::string_view bytes) override { return std::string(bytes); }
-    int32_t Run(const p2::FileOpRequest&) override { return 1; }
-    std::unique_ptr<p2::ScriptShell> CreateShell() override {
-        throw p2::AppError(p2::kErrCannotCreateObject);
-    }
-    int64_t Shell(const std::string&, p2::WindowStyle) override {
-        throw p2::AppError(p2::kErrFileNotFound);
-    }
-};
-
 std::string OwnFolder() {
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -138,11 +99,17 @@ int Stamp(const std::vector<std::string>& args) {
         std::cerr << kUsage;
         return kExitUsage;
     }
+    // The launcher's own ports, but the program folder is the one named here and a box is a
+    // line on standard error.
+    p2::posix::PosixMachine machine({});
     ToolApplication app(folder);
-    ToolFiles files;
-    Unused unused;
-    p2::posix::SqliteDatabaseService database;
-    p2::Ports ports{app, files, unused, unused, unused, unused, database};
+    p2::Ports ports{app,
+                    machine.files,
+                    machine.registry,
+                    machine.shell,
+                    machine.scriptHost,
+                    machine.process,
+                    machine.database};
     std::cout << p2::GetP2S_VerInfo(ports, args[1]) << '\n';
     return kExitOk;
 }
