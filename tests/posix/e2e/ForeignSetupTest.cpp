@@ -58,5 +58,30 @@ TEST_F(ForeignSetup, AccessRunsDetachedFromTheLaunchersStreams) {
     KillAccess(sb.AccessExe());
 }
 
+std::string Utf16(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (const char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Registry files as Windows writes them: the machine's classes, UTF-16 with CR LF.
+TEST_F(ForeignSetup, RegistryExportedOnWindowsNamesAccess) {
+    const std::string command = "@=\"\\\"" + sb.AccessExe() + "\\\" /NOSTARTUP \\\"%1\\\"\"\r\n";
+    const std::string machineClasses =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet]\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Access.Application.10\\shell\\open\\command]"
+        "\r\n" +
+        command + "\r\n";
+    for (const std::string& text : {machineClasses, Utf16(machineClasses)}) {
+        sb.WriteRegistryText(text);
+        unlink(sb.RecordFile().c_str());
+        ExpectAccessStarted(sb.Run({"main.mdb"}));
+    }
+}
+
 }  // namespace
 }  // namespace p2::e2e
