@@ -10,6 +10,7 @@
 
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/PosixPorts.h"
+#include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -172,6 +173,9 @@ int32_t Move(const std::string& source, const std::string& destination) {
     if (LockedByAnotherProcess(source) || LockedByAnotherProcess(destination)) {
         return kInUse;
     }
+    if (!PrepareMove(source, destination)) {
+        return kInUse;
+    }
     if (rename(source.c_str(), destination.c_str()) != 0) {
         return errno == EXDEV ? MoveAcross(source, destination) : ResultOf(errno);
     }
@@ -189,7 +193,7 @@ int32_t Delete(const std::string& path) {
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
     }
-    if (LockedByAnotherProcess(path)) {
+    if (LockedByAnotherProcess(path) || !DeleteSideFiles(path)) {
         return kInUse;
     }
     return unlink(path.c_str()) == 0 ? kDone : ResultOf(errno);

@@ -2,6 +2,7 @@
 // databases, registry files exported on Windows, and callers that read its messages.
 #include <dirent.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,30 @@
 namespace p2::e2e {
 namespace {
 
+void Exec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+}
+
+// A copy of a live WAL database, taken while its last change is still in its -wal: the
+// stamp there is `stamp`, the one in the main file `stamp` less one.
+void CopyOfLiveWalDatabase(const std::string& path, int stamp, const std::string& scratch) {
+    const std::string live = scratch + "/live.mdb";
+    Sandbox::MakeDatabase(live, std::to_string(stamp - 1), "shipped");
+    Exec(live, "PRAGMA journal_mode=WAL");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(live.c_str(), &db), SQLITE_OK);
+    const std::string update =
+        "UPDATE T00_製品情報 SET InfoValue = '" + std::to_string(stamp) + "'";
+    ASSERT_EQ(sqlite3_exec(db, update.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    Sandbox::WriteFile(path, Sandbox::ReadFile(live));
+    Sandbox::WriteFile(path + "-wal", Sandbox::ReadFile(live + "-wal"));
+    sqlite3_close(db);
+    unlink(live.c_str());
+}
+
 class ForeignSetup : public ::testing::Test {
   protected:
     ForeignSetup() { Sandbox::MakeDatabase(sb.Program() + "/main.mdb", "1"); }
@@ -27,6 +52,41 @@ class ForeignSetup : public ::testing::Test {
     }
     Sandbox sb;
 };
+
+TEST_F(ForeignSetup, WalSettingsDatabaseTakesTheUsersPassword) {
+    Sandbox::MakeDatabase(sb.Lan() + "/maintenance.sys", "5", "users-own");
+    Sandbox::MakeDatabase(sb.Lan() + "/UPDATE/maintenance.sys", "6", "shipped");
+    Exec(sb.Lan() + "/UPDATE/maintenance.sys", "PRAGMA journal_mode=WAL");
+    ExpectAccessStarted(sb.Run({"main.mdb"}));
+    EXPECT_EQ(Sandbox::Names(sb.Lan()), (std::vector<std::string>{"UPDATE", "maintenance.sys"}));
+    EXPECT_EQ(Sandbox::Names(sb.Lan() + "/UPDATE"), std::vector<std::string>{});
+    EXPECT_EQ(Sandbox::PasswordOf(sb.Lan() + "/maintenance.sys"), "users-own");
+}
+
+// A delivered copy of a live WAL database is one database with its -wal: moved in whole
+// when newer (its stamp read from the -wal), discarded whole when older, and nothing of it
+// ever lands beside the installed copy.
+TEST_F(ForeignSetup, DeliveredWalFileGoesWithItsDatabase) {
+    for (const int incoming : {4, 6}) {
+        SCOPED_TRACE(incoming);
+        const std::string installed = sb.System() + "/x.mdb";
+        unlink(installed.c_str());
+        Sandbox::MakeDatabase(installed, "5");
+        CopyOfLiveWalDatabase(sb.System() + "/UPDATE/x.mdb", incoming, sb.Root());
+        ExpectAccessStarted(sb.Run({"main.mdb"}));
+        EXPECT_EQ(Sandbox::Names(sb.System()), (std::vector<std::string>{"UPDATE", "x.mdb"}));
+        EXPECT_EQ(Sandbox::Names(sb.System() + "/UPDATE"), std::vector<std::string>{});
+        sqlite3* db = nullptr;
+        sqlite3_stmt* statement = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(installed.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        sqlite3_prepare_v2(db, "SELECT InfoValue FROM T00_製品情報", -1, &statement, nullptr);
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(statement, 0), incoming > 5 ? incoming : 5);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+}
 
 // Ends the Access stand-in that a test left running.
 void KillAccess(const std::string& exe) {

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,80 @@ std::vector<std::string> Temporaries(const std::string& folder) {
         }
     }
     return found;
+}
+
+// A WAL database whose last change, `pwd` = `latest`, still lies in its -wal.
+void LiveWalDatabase(const std::string& path, const std::string& latest) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((path + ".live").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           ("PRAGMA journal_mode=WAL; CREATE TABLE t (pwd TEXT);"
+                            "INSERT INTO t VALUES ('main file'); UPDATE t SET pwd = '" +
+                            latest + "';")
+                               .c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    WriteFile(path, ReadFile(path + ".live"));
+    WriteFile(path + "-wal", ReadFile(path + ".live-wal"));
+    sqlite3_close(db);
+    unlink((path + ".live").c_str());
+}
+
+std::string PwdOf(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    std::string pwd = "<unreadable>";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT pwd FROM t", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        pwd = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return pwd;
+}
+
+// A database's side files go with it, and never land beside another database.
+TEST(PosixFileOpSideFiles, DatabasesMoveAndGoWhole) {
+    TempDir dir;
+    const std::string incoming = dir / "in.mdb";
+    const std::string installed = dir / "x.mdb";
+    const auto sideFiles = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.find("-wal") != std::string::npos || name.find("-shm") != std::string::npos) {
+                found.push_back(name);
+            }
+        }
+        return found;
+    };
+    // Its own pending changes go into it; those of the copy it replaces are not played over it.
+    LiveWalDatabase(incoming, "incoming, in its log");
+    LiveWalDatabase(installed, "installed, in its log");
+    EXPECT_EQ(Move(incoming, installed), 0);
+    EXPECT_EQ(sideFiles(), std::vector<std::string>{});
+    EXPECT_EQ(PwdOf(installed), "incoming, in its log");
+
+    // A side file alone may not move beside its database.
+    LiveWalDatabase(incoming, "stray");
+    ASSERT_EQ(unlink(incoming.c_str()), 0);
+    EXPECT_NE(Move(incoming + "-wal", installed + "-wal"), 0);
+    EXPECT_TRUE(Exists(incoming + "-wal"));
+    ASSERT_EQ(unlink((incoming + "-wal").c_str()), 0);
+
+    // A database discarded takes them along, unless another program keeps them.
+    LiveWalDatabase(incoming, "discarded");
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(incoming.c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "SELECT * FROM t", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(Delete(incoming), 0);
+    EXPECT_TRUE(Exists(incoming));
+    sqlite3_close(reader);
+    LiveWalDatabase(incoming, "discarded");
+    EXPECT_EQ(Delete(incoming), 0);
+    EXPECT_FALSE(Exists(incoming));
+    EXPECT_EQ(sideFiles(), std::vector<std::string>{});
 }
 
 class PosixFileOpRequest : public ::testing::Test {
