@@ -342,6 +342,27 @@ TEST_F(PosixFileOpMoveAcross, CopiesBytesModeAndTimeThenRemovesTheSource) {
     EXPECT_TRUE(Temporaries(mount_).empty());
 }
 
+// Any name that fits the file system moves, and what a killed move left is cleared by the
+// next one into that folder, unless a running move is writing it.
+TEST_F(PosixFileOpMoveAcross, LongNamesMoveAndLeftOverTemporariesAreCleared) {
+    std::string longName;
+    for (int i = 0; i < 83; ++i) {
+        longName += "漢";
+    }
+    longName += ".txt";  // 253 bytes
+    const std::string stale = mount_ + "/." + longName.substr(0, 60) + ".p2tmp-a1B2c3";
+    const std::string live = mount_ + "/.other.p2tmp-Z9y8X7";
+    WriteFile(stale, "killed half way");
+    WriteFile(live, "being written");
+    LockHolder holder(live, LockKind::kFlock);
+    ASSERT_TRUE(holder.locked());
+    WriteFile(dir_ / longName, "new");
+
+    EXPECT_EQ(Move(dir_ / longName, mount_ + "/" + longName), 0);
+    EXPECT_EQ(ReadFile(mount_ + "/" + longName), "new");
+    EXPECT_EQ(Temporaries(mount_), std::vector<std::string>{".other.p2tmp-Z9y8X7"});
+}
+
 TEST_F(PosixFileOpMoveAcross, FullDestinationLeavesBothFilesAsTheyWere) {
     const std::string source = dir_ / "big";
     const std::string destination = mount_ + "/big";
