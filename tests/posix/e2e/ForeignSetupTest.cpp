@@ -60,6 +60,7 @@ TEST_F(ForeignSetup, WalSettingsDatabaseTakesTheUsersPassword) {
     ExpectAccessStarted(sb.Run({"main.mdb"}));
     EXPECT_EQ(Sandbox::Names(sb.Lan()), (std::vector<std::string>{"UPDATE", "maintenance.sys"}));
     EXPECT_EQ(Sandbox::Names(sb.Lan() + "/UPDATE"), std::vector<std::string>{});
+    EXPECT_EQ(Sandbox::ReadFile(sb.Lan() + "/maintenance.sys").substr(18, 2), "\2\2");  // WAL
     EXPECT_EQ(Sandbox::PasswordOf(sb.Lan() + "/maintenance.sys"), "users-own");
 }
 
@@ -136,7 +137,14 @@ TEST_F(ForeignSetup, RegistryExportedOnWindowsNamesAccess) {
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Access.Application.10\\shell\\open\\command]"
         "\r\n" +
         command + "\r\n";
-    for (const std::string& text : {machineClasses, Utf16(machineClasses)}) {
+    // Keys of its own come first: this one names the real Access, the machine's a missing one.
+    std::string both = machineClasses;
+    const std::string machine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
+    both.replace(both.find(machine), machine.size(), "[HKEY_CLASSES_ROOT");
+    both +=
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Access.Application.10\\shell\\open\\command]"
+        "\r\n@=\"/missing/MSACCESS.EXE\"\r\n";
+    for (const std::string& text : {machineClasses, Utf16(machineClasses), both}) {
         sb.WriteRegistryText(text);
         unlink(sb.RecordFile().c_str());
         ExpectAccessStarted(sb.Run({"main.mdb"}));

@@ -1,6 +1,5 @@
 // What a look at a database leaves behind: nothing. No side file after any open, probe,
 // read or write, and not a byte or a time stamp changed by reading.
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include "posix/engine/EngineFixture.h"
@@ -102,43 +101,6 @@ TEST_F(FileIntegrity, AWalDatabaseIsReadAsItStandsAndLeftInItsMode) {
 
     ExpectSame(before, Take(db));
     EXPECT_EQ(Listing(), listing);
-}
-
-// Written in its own mode, it keeps that mode, and its -wal and -shm go with the close; a
-// copy of a live one brings its -wal along, which belongs to it.
-TEST_F(FileIntegrity, AWalDatabaseIsWrittenInItsModeAndLeavesNoSideFile) {
-    const std::string db = MakeDatabase("wal.mdb",
-                                        "PRAGMA journal_mode=WAL;"
-                                        "CREATE TABLE TZs_オプション設定 (pwd TEXT);"
-                                        "INSERT INTO TZs_オプション設定 VALUES ('w');");
-    sqlite3* live = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &live), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(live, "UPDATE TZs_オプション設定 SET pwd = 'in the log'", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    const std::string copy = MakeFile("copy.mdb", ReadBytes(db));
-    MakeFile("copy.mdb-wal", ReadBytes(db + "-wal"));
-    sqlite3_close(live);
-    const auto listing = Listing();
-
-    for (const std::string& path : {db, copy}) {
-        {
-            auto database = Engine().OpenDatabase(path);
-            auto rows = database->OpenRecordset("TZs_オプション設定", kDbOpenDynaset);
-            EXPECT_EQ(rows->Field("pwd"), FieldValue(std::string("in the log"))) << path;
-            rows->Edit();
-            rows->SetField("pwd", std::string("new"));
-            rows->Update(kDbUpdateRegular);
-            EXPECT_EQ(rows->Field("pwd"), FieldValue(std::string("new")));
-        }
-        auto reopened = Engine().OpenDatabase(path);
-        EXPECT_EQ(reopened->OpenRecordset("TZs_オプション設定", kDbOpenSnapshot)->Field("pwd"),
-                  FieldValue(std::string("new")));
-        EXPECT_EQ(ReadBytes(path).substr(18, 2), std::string("\2\2")) << "left WAL mode";
-    }
-    std::set<std::string> expected = listing;
-    expected.erase("copy.mdb-wal");
-    EXPECT_EQ(Listing(), expected);
 }
 
 TEST_F(FileIntegrity, AWalDatabaseBeingWrittenIsInUse) {

@@ -167,14 +167,9 @@ TEST(RegistryParseSyntax, Utf16LittleEndianWithByteOrderMarkIsRead) {
         u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\ペロ]\r\n\"v\"=\"Ⅱ\"\r\n";
     EXPECT_EQ(ValueOf(ParseRegistry(Utf16Le(text)), "HKEY_USERS\\ペロ", "v"), Sz("Ⅱ"));
     const std::string good = Utf16Le(text);
-    std::string bigEndian = "\xFE\xFF";
-    for (std::size_t i = 2; i + 1 < good.size(); i += 2) {
-        bigEndian += good[i + 1];
-        bigEndian += good[i];
-    }
     for (const std::string& bad : {
              good.substr(2),                   // no byte-order mark
-             bigEndian,                        // big-endian
+             "\xFE\xFF" + good.substr(2),      // the big-endian mark
              good + "\n",                      // an odd byte count
              Utf16Le(text + u"; \xD800\r\n"),  // a lone surrogate
          }) {

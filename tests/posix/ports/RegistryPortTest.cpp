@@ -107,30 +107,6 @@ TEST_F(PosixRegistryTest, DefaultValueOfTheAccessCommandKey) {
     EXPECT_EQ(registry.CloseKey(key), kRegSuccess);
 }
 
-// HKEY_CLASSES_ROOT shows HKEY_LOCAL_MACHINE\SOFTWARE\Classes, its own keys first.
-TEST_F(PosixRegistryTest, ClassesRootShowsTheMachinesClasses) {
-    Write(
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Machine]\r\n@=\"machine only\"\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Both]\r\n@=\"machine\"\r\n"
-        "[HKEY_CLASSES_ROOT\\Both]\r\n@=\"own\"\r\n");
-    PosixRegistry registry(file_);
-    const auto value = [&](uint32_t hive, const std::string& key) {
-        RegKey handle = 0;
-        if (registry.OpenKey(hive, key, kKeyRead, handle) != kRegSuccess) {
-            return std::string("<no key>");
-        }
-        std::array<unsigned char, 64> data{};
-        uint32_t size = data.size();
-        uint32_t type = 0;
-        registry.QueryValue(handle, "", type, data.data(), size);
-        registry.CloseKey(handle);
-        return std::string(reinterpret_cast<const char*>(data.data()));
-    };
-    EXPECT_EQ(value(kHKeyClassesRoot, "machine"), "machine only");
-    EXPECT_EQ(value(kHKeyClassesRoot, "Both"), "own");
-    EXPECT_EQ(value(kHKeyClassesRoot, "Neither"), "<no key>");
-}
-
 TEST_F(PosixRegistryTest, DataFillingTheBufferExactlyIsReturned) {
     Write("[HKEY_LOCAL_MACHINE\\K]\n\"full\"=\"" + std::string(1023, 'a') + "\"\n");
     PosixRegistry registry(file_);
