@@ -60,8 +60,10 @@ echo "help, second edition" >"$root/SYSTEM/UPDATE/help.txt"
 database "$root/LAN/maintenance.sys" 3 "users-own-password"
 database "$root/LAN/UPDATE/maintenance.sys" 4 "shipped-default"
 
+# Access is started detached, its output on /dev/null: the stand-in writes what it received
+# into this record instead.
 export XDG_CONFIG_DIRS=$root/xdg XDG_CONFIG_HOME=$root/home/.config HOME=$root/home \
-    XDG_RUNTIME_DIR=$root/run
+    XDG_RUNTIME_DIR=$root/run P2_ACCESS_RECORD=$root/access-record.txt
 
 show() {
     echo "  start-up shortcuts: $(cd "$root" && find xdg/autostart home/.config/autostart -type f | tr '\n' ' ')"
@@ -85,7 +87,11 @@ show
 echo
 echo "== 1. Pelorin2 main.mdb"
 "$prog/Pelorin2" main.mdb
-sleep 1 # Access is started, not waited for: give its report a moment
+sleep 1 # Access is started, not waited for: give its record a moment
+# Account and password masked, as in every message of ours.
+[ -f "$root/access-record.txt" ] &&
+    echo "  Access started with: $(awk 'NR == 6 || NR == 8 { $0 = "********" } { printf "%s ", $0 }' \
+        "$root/access-record.txt")"
 echo
 echo "== After the start"
 show

@@ -14,6 +14,7 @@
 #include "platform/Error.h"
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/PosixPorts.h"
+#include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -25,31 +26,6 @@ int32_t AccessErrorOf(int error) {
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
-
-constexpr std::string_view kJournalSuffix = "-journal";
-
-// The rollback journal that the database engine keeps beside a database while it writes it:
-// empty when just made, its header zero until it is synced, then the engine's magic number.
-bool IsJournalOf(int dirFd, const std::string& name, const std::set<std::string>& names) {
-    if (name.size() <= kJournalSuffix.size() ||
-        name.compare(name.size() - kJournalSuffix.size(), kJournalSuffix.size(), kJournalSuffix) !=
-            0 ||
-        names.count(name.substr(0, name.size() - kJournalSuffix.size())) == 0) {
-        return false;
-    }
-    static constexpr unsigned char kMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
-    static constexpr unsigned char kUnsynced[8] = {};
-    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    unsigned char head[sizeof kMagic] = {};
-    const ssize_t got = pread(fd, head, sizeof head, 0);
-    close(fd);
-    return got == 0 || (got == static_cast<ssize_t>(sizeof head) &&
-                        (std::memcmp(head, kMagic, sizeof head) == 0 ||
-                         std::memcmp(head, kUnsynced, sizeof head) == 0));
-}
 
 }  // namespace
 
@@ -96,12 +72,12 @@ std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
             names.push_back(name);
         }
     }
-    // A journal left by a writer that was killed belongs to its database: the engine rolls
-    // it back at the next open. Moved or deleted on its own, it would be played back
-    // over whatever file comes to stand beside it, or its database would stay half written.
+    // A journal or WAL left by a writer that was killed, or copied with a live database,
+    // belongs to its database: it goes with it. Moved or deleted on its own, it would be
+    // played back over whatever file comes to stand beside it, or its database would lack it.
     const std::set<std::string> all(names.begin(), names.end());
     std::erase_if(
-        names, [&](const std::string& name) { return IsJournalOf(dirfd(dir.get()), name, all); });
+        names, [&](const std::string& name) { return IsSideFileOf(dirfd(dir.get()), name, all); });
     return names;
 }
 

@@ -52,6 +52,31 @@ int32_t ErrorOfStart(int error) {
     }
 }
 
+// The standard streams on /dev/null, as a program started from a GUI program has them: the
+// launcher's own streams carry its messages alone, and nobody waits for them to close.
+// False with errno set when that fails. `reportFd` is kept clear of them.
+bool StreamsToNull(int& reportFd) {
+    if (reportFd <= STDERR_FILENO) {
+        reportFd = fcntl(reportFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (reportFd < 0) {
+            return false;
+        }
+    }
+    const int null = open("/dev/null", O_RDWR);  // kept across exec when it is one of them
+    if (null < 0) {
+        return false;
+    }
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+        if (dup2(null, stream) < 0) {
+            return false;
+        }
+    }
+    if (null > STDERR_FILENO) {
+        close(null);
+    }
+    return true;
+}
+
 // Runs in the forked child: only calls that are safe after fork.
 [[noreturn]] void StartDetached(int reportFd, const char* program, char* const* argv) {
     setsid();
@@ -66,6 +91,10 @@ int32_t ErrorOfStart(int error) {
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
+        if (!StreamsToNull(reportFd)) {
+            WriteReport(reportFd, kFailed, errno);
+            _exit(127);
+        }
         execv(program, argv);
         WriteReport(reportFd, kFailed, errno);
         _exit(127);

@@ -14,6 +14,7 @@ namespace {
 constexpr std::string_view kHeaderV5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeaderV4 = "REGEDIT4";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16ByteOrderMark = "\xFF\xFE";
 
 constexpr std::array<std::string_view, 5> kHives = {
     "hkey_classes_root", "hkey_current_user",   "hkey_local_machine",
@@ -191,8 +192,9 @@ void AppendUtf8(char32_t c, std::string& out) {
     }
 }
 
-// UTF-16LE to UTF-8; a lone surrogate becomes U+FFFD. An odd byte count is no UTF-16.
-bool Utf16ToUtf8(std::string_view in, std::string& out) {
+// UTF-16LE to UTF-8; a lone surrogate becomes U+FFFD, or fails when `strict`. An odd byte
+// count is no UTF-16.
+bool Utf16ToUtf8(std::string_view in, std::string& out, bool strict = false) {
     if (in.size() % 2 != 0) {
         return false;
     }
@@ -208,6 +210,9 @@ bool Utf16ToUtf8(std::string_view in, std::string& out) {
             c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
             i += 2;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
+            if (strict) {
+                return false;
+            }
             c = 0xFFFD;
         }
         AppendUtf8(c, out);
@@ -402,6 +407,14 @@ const RegistryValue* RegistryData::FindValue(std::string_view path, std::string_
 
 RegistryData ParseRegistry(std::string_view text) {
     RegistryData data;
+    // regedit on Windows exports UTF-16LE with its byte-order mark.
+    std::string decoded;
+    if (text.starts_with(kUtf16ByteOrderMark)) {
+        if (!Utf16ToUtf8(text.substr(kUtf16ByteOrderMark.size()), decoded, true)) {
+            return {};
+        }
+        text = decoded;
+    }
     if (!ParseInto(text, data)) {
         return {};
     }

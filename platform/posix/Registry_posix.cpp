@@ -24,6 +24,8 @@ constexpr std::array<std::string_view, 6> kHiveNames = {
     "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
 };
 
+constexpr std::string_view kMachineClasses = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
+
 // KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK, DELETE, WRITE_DAC, WRITE_OWNER.
 constexpr uint32_t kWriteRights = 0x2u | 0x4u | 0x20u | 0x10000u | 0x40000u | 0x80000u;
 
@@ -114,7 +116,15 @@ long PosixRegistry::OpenKey(uint32_t hive, const std::string& subKey, uint32_t a
         }
     }
     if (!data_.HasKey(path)) {
-        return kRegFileNotFound;
+        // As on Windows, HKEY_CLASSES_ROOT shows the machine's classes where it has no key
+        // of its own.
+        if (hive != kFirstHive) {
+            return kRegFileNotFound;
+        }
+        path = std::string(kMachineClasses) + path.substr(kHiveNames[0].size());
+        if (!data_.HasKey(path)) {
+            return kRegFileNotFound;
+        }
     }
     key = nextKey_++;
     open_.emplace(key, std::move(path));

@@ -1,4 +1,6 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,10 +8,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/PosixPorts.h"
+#include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -107,6 +111,52 @@ bool CopyBytes(int from, int to) {
     }
 }
 
+// A temporary is ".<name>.p2tmp-XXXXXX", the name cut short where the whole would not fit
+// the folder's file system; its creator holds a lock on it while it writes.
+constexpr std::string_view kTemporaryMark = ".p2tmp-XXXXXX";
+
+std::string TemporaryPattern(const std::string& folder, const std::string& name) {
+    const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t limit = longest > 0 ? static_cast<std::size_t>(longest) : 255;
+    const std::size_t room =
+        limit > kTemporaryMark.size() + 1 ? limit - kTemporaryMark.size() - 1 : 0;
+    std::size_t kept = name.size() < room ? name.size() : room;
+    // Never half a UTF-8 character.
+    while (kept > 0 && kept < name.size() &&
+           (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) {
+        --kept;
+    }
+    return folder + "/." + name.substr(0, kept) + std::string(kTemporaryMark);
+}
+
+bool IsTemporaryName(std::string_view name) {
+    constexpr std::size_t kStem = kTemporaryMark.size() - 6;  // ".p2tmp-"
+    return name.size() > kTemporaryMark.size() && name.front() == '.' &&
+           name.substr(name.size() - kTemporaryMark.size(), kStem) ==
+               kTemporaryMark.substr(0, kStem);
+}
+
+// A move killed between copy and rename leaves its temporary; the next move into the folder
+// (the next start redoes the killed one) removes every one that nobody is writing.
+void ClearStaleTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat info {};
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            !LockedByAnotherProcess(path)) {
+            unlink(path.c_str());
+        }
+    }
+    closedir(dir);
+}
+
 // Across file systems a move is a copy: into a temporary beside the destination that takes
 // the source's mode, owner and time stamp, then one rename over the destination, so that
 // the installed path is never missing or partial. A link as source is moved as the contents
@@ -126,13 +176,16 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
         close(in);
         return kNotAFile;
     }
-    std::string temporary = folder + "/." + NameOf(destination) + ".p2tmp-XXXXXX";
+    ClearStaleTemporaries(folder);
+    std::string temporary = TemporaryPattern(folder, NameOf(destination));
     const int out = mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {
         const int32_t result = ResultOf(errno);
         close(in);
         return result;
     }
+    // Marks it as in the making for the clearing above, run by another launcher.
+    flock(out, LOCK_EX | LOCK_NB);
     bool written = CopyBytes(in, out);
     close(in);
     if (written) {
@@ -172,6 +225,9 @@ int32_t Move(const std::string& source, const std::string& destination) {
     if (LockedByAnotherProcess(source) || LockedByAnotherProcess(destination)) {
         return kInUse;
     }
+    if (!PrepareMove(source, destination)) {
+        return kInUse;
+    }
     if (rename(source.c_str(), destination.c_str()) != 0) {
         return errno == EXDEV ? MoveAcross(source, destination) : ResultOf(errno);
     }
@@ -189,7 +245,7 @@ int32_t Delete(const std::string& path) {
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
     }
-    if (LockedByAnotherProcess(path)) {
+    if (LockedByAnotherProcess(path) || !DeleteSideFiles(path)) {
         return kInUse;
     }
     return unlink(path.c_str()) == 0 ? kDone : ResultOf(errno);

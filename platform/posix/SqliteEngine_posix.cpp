@@ -1,5 +1,7 @@
 #include "platform/posix/SqliteEngine.h"
 
+#include <unistd.h>
+
 #include <map>
 #include <mutex>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/SideFiles_posix.h"
 #include "platform/posix/SqliteFile.h"
 #include "platform/posix/WorkgroupFile.h"
 
@@ -19,11 +22,28 @@ namespace {
 struct Connection {
     SqliteHandle db;
     bool writable = false;
+    std::string path;
+    bool walPicture = false;  // a WAL database read as an immutable picture
 };
 
 sqlite3* Live(const std::shared_ptr<Connection>& connection) {
     if (!connection || !connection->db) {
         throw AppError(kErrEngineObjectClosed);
+    }
+    return connection->db.get();
+}
+
+// The first write to a WAL database opens it anew in its own mode and reads through that
+// handle from then on; closing it, the last connection, folds the WAL back in and removes it.
+sqlite3* Writer(const std::shared_ptr<Connection>& connection) {
+    Live(connection);
+    if (connection->walPicture) {
+        SqliteHandle handle = OpenForWriting(connection->path);
+        if (!handle) {
+            throw AppError(kErrEngineReadOnly);
+        }
+        connection->db = std::move(handle);
+        connection->walPicture = false;
     }
     return connection->db.get();
 }
@@ -182,7 +202,7 @@ class SqliteRecordset final : public Recordset {
         if (!editing_) {
             throw AppError(kErrEngineNotEditing);
         }
-        sqlite3* db = Live(connection_);
+        sqlite3* db = Writer(connection_);
         std::string sql;
         for (std::size_t i = 0; i < names_.size(); ++i) {
             if (buffer_[i]) {
@@ -381,7 +401,9 @@ class SqliteEngine final : public DBEngine {
         CheckPermission(file.db.get(), user_);
         auto connection = std::make_shared<Connection>();
         connection->db = std::move(file.db);
-        connection->writable = file.writable;
+        connection->writable = file.writable || (file.wal && access(path.c_str(), W_OK) == 0);
+        connection->path = path;
+        connection->walPicture = file.wal;
         return std::make_unique<SqliteDatabase>(std::move(connection));
     }
 

@@ -22,9 +22,11 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 struct OpenedFile {
     SqliteHandle db;
-    // False when the file may only be read: write-protected, or kept in WAL mode (read as
-    // an immutable picture so that no -wal or -shm file appears beside it).
+    // False when the handle may only read: the file is write-protected, or kept in WAL mode.
     bool writable = false;
+    // Kept in WAL mode: read as an immutable picture, so that no -wal or -shm file appears
+    // beside it; writing it takes a handle of its own (OpenForWriting).
+    bool wal = false;
 };
 
 // Opens an existing SQLite file, never creating one, and reads its schema at once so that

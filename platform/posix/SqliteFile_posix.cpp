@@ -12,6 +12,7 @@
 
 #include "platform/Error.h"
 #include "platform/ports/Database.h"
+#include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -134,11 +135,12 @@ OpenedFile OpenExistingFile(const std::string& path, bool wantWrite) {
     }
     OpenedFile opened;
     // A WAL file is read as it stands on disk: opening it in WAL mode would leave -wal and
-    // -shm beside it, and switching its mode would change it. A pending -wal means another
-    // program is writing it.
-    if (header.wal && access((path + "-wal").c_str(), F_OK) == 0) {
+    // -shm beside it, and switching its mode would change it. A -wal left beside it holds
+    // part of it, and is folded in first unless another program is writing it.
+    if (header.wal && !SettleSideFiles(path)) {
         throw AppError(kErrEngineInUse);
     }
+    opened.wal = header.wal;
     opened.writable = wantWrite && !header.wal && access(path.c_str(), W_OK) == 0;
     std::string uri = FileUri(path);
     uri += header.wal ? "?mode=ro&immutable=1" : (opened.writable ? "?mode=rw" : "?mode=ro");

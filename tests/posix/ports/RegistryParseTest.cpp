@@ -151,6 +151,32 @@ TEST(RegistryParseSyntax, ByteOrderMarkCrLfCommentsAndBlanks) {
     EXPECT_FALSE(data.HasKey("HKEY_LOCAL_MACHINE\\Nope"));
 }
 
+std::string Utf16Le(const std::u16string& text) {
+    std::string out = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    return out;
+}
+
+// As regedit exports: UTF-16LE with its byte-order mark and CR LF. Other encodings, and
+// UTF-16 that is not well formed, hold no keys.
+TEST(RegistryParseSyntax, Utf16LittleEndianWithByteOrderMarkIsRead) {
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\ペロ]\r\n\"v\"=\"Ⅱ\"\r\n";
+    EXPECT_EQ(ValueOf(ParseRegistry(Utf16Le(text)), "HKEY_USERS\\ペロ", "v"), Sz("Ⅱ"));
+    const std::string good = Utf16Le(text);
+    for (const std::string& bad : {
+             good.substr(2),                   // no byte-order mark
+             "\xFE\xFF" + good.substr(2),      // the big-endian mark
+             good + "\n",                      // an odd byte count
+             Utf16Le(text + u"; \xD800\r\n"),  // a lone surrogate
+         }) {
+        EXPECT_TRUE(ParseRegistry(bad).keys.empty());
+    }
+}
+
 TEST(RegistryParseSyntax, Regedit4HeaderIsAccepted) {
     const RegistryData data = ParseRegistry("REGEDIT4\r\n\r\n[HKEY_USERS\\A]\r\n\"v\"=\"1\"\r\n");
     EXPECT_EQ(ValueOf(data, "HKEY_USERS\\A", "v"), Sz("1"));

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,65 @@ std::vector<std::string> Temporaries(const std::string& folder) {
         }
     }
     return found;
+}
+
+// A WAL database whose last change, `pwd` = `latest`, still lies in its -wal.
+void LiveWalDatabase(const std::string& path, const std::string& latest) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((path + ".live").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           ("PRAGMA journal_mode=WAL; CREATE TABLE t (pwd TEXT);"
+                            "INSERT INTO t VALUES ('main file'); UPDATE t SET pwd = '" +
+                            latest + "';")
+                               .c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    WriteFile(path, ReadFile(path + ".live"));
+    WriteFile(path + "-wal", ReadFile(path + ".live-wal"));
+    sqlite3_close(db);
+    unlink((path + ".live").c_str());
+}
+
+std::string PwdOf(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    std::string pwd = "<unreadable>";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT pwd FROM t", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        pwd = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return pwd;
+}
+
+// A database's side files go with it, and never land beside another database.
+TEST(PosixFileOpSideFiles, DatabasesMoveAndGoWhole) {
+    TempDir dir;
+    const std::string incoming = dir / "in.mdb";
+    const std::string installed = dir / "x.mdb";
+    // Its own pending changes go into it; those of the copy it replaces are not played over it.
+    LiveWalDatabase(incoming, "incoming, in its log");
+    LiveWalDatabase(installed, "installed, in its log");
+    EXPECT_EQ(Move(incoming, installed), 0);
+    EXPECT_FALSE(Exists(installed + "-wal") || Exists(installed + "-shm"));
+    EXPECT_EQ(PwdOf(installed), "incoming, in its log");
+
+    // A side file alone may not move beside its database.
+    LiveWalDatabase(incoming, "stray");
+    ASSERT_EQ(unlink(incoming.c_str()), 0);
+    EXPECT_NE(Move(incoming + "-wal", installed + "-wal"), 0);
+    EXPECT_TRUE(Exists(incoming + "-wal"));
+
+    // Nor is one deleted while another program keeps it.
+    LiveWalDatabase(incoming, "kept");
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(incoming.c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "SELECT * FROM t", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(Delete(incoming), 0);
+    EXPECT_TRUE(Exists(incoming) && Exists(incoming + "-wal"));
+    sqlite3_close(reader);
 }
 
 class PosixFileOpRequest : public ::testing::Test {
@@ -265,6 +325,27 @@ TEST_F(PosixFileOpMoveAcross, CopiesBytesModeAndTimeThenRemovesTheSource) {
     EXPECT_EQ(moved.st_mtim.tv_nsec, 123456789);
     EXPECT_FALSE(Exists(source));
     EXPECT_TRUE(Temporaries(mount_).empty());
+}
+
+// Any name that fits the file system moves, and what a killed move left is cleared by the
+// next one into that folder, unless a running move is writing it.
+TEST_F(PosixFileOpMoveAcross, LongNamesMoveAndLeftOverTemporariesAreCleared) {
+    std::string longName;
+    for (int i = 0; i < 83; ++i) {
+        longName += "漢";
+    }
+    longName += ".txt";  // 253 bytes
+    const std::string stale = mount_ + "/." + longName.substr(0, 60) + ".p2tmp-a1B2c3";
+    const std::string live = mount_ + "/.other.p2tmp-Z9y8X7";
+    WriteFile(stale, "killed half way");
+    WriteFile(live, "being written");
+    LockHolder holder(live, LockKind::kFlock);
+    ASSERT_TRUE(holder.locked());
+    WriteFile(dir_ / longName, "new");
+
+    EXPECT_EQ(Move(dir_ / longName, mount_ + "/" + longName), 0);
+    EXPECT_EQ(ReadFile(mount_ + "/" + longName), "new");
+    EXPECT_EQ(Temporaries(mount_), std::vector<std::string>{".other.p2tmp-Z9y8X7"});
 }
 
 TEST_F(PosixFileOpMoveAcross, FullDestinationLeavesBothFilesAsTheyWere) {

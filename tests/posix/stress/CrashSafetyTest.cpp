@@ -1,6 +1,8 @@
 // The update pass killed at many points: it never leaves a file lost, partial or beside it,
 // and the next start finishes the update as one uninterrupted run does.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -43,14 +45,45 @@ class CrashSafety : public ::testing::Test {
         return {sb.System(), sb.System() + "/UPDATE", sb.Lan(), sb.Lan() + "/UPDATE"};
     }
 
+    void KillAndFinish(int wantedKills);
+
     e2e::Sandbox sb;
     std::string scratch;
     Delivery delivery;
 };
 
 TEST_F(CrashSafety, KilledPassLosesNothingAndTheNextStartFinishesIt) {
+    KillAndFinish(Count("P2_SOAK_KILLS", kDefaultKills));
+}
+
+// Each UPDATE folder on a file system of its own (a small tmpfs, mounted as root only), so
+// that every move is a copy: a killed copy leaves nothing that the next start does not clear.
+class CrashSafetyAcrossFileSystems : public CrashSafety {
+  protected:
+    void SetUp() override {
+        for (const std::string& folder : {sb.System() + "/UPDATE", sb.Lan() + "/UPDATE"}) {
+            std::filesystem::create_directories(folder);
+            if (geteuid() != 0 || mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64m") != 0) {
+                GTEST_SKIP() << "needs root and a tmpfs mount";
+            }
+            mounted_.push_back(folder);
+        }
+        delivery.SetAcrossFileSystems(true);
+    }
+    ~CrashSafetyAcrossFileSystems() override {
+        for (const std::string& folder : mounted_) {
+            umount2(folder.c_str(), MNT_DETACH);
+        }
+    }
+    std::vector<std::string> mounted_;
+};
+
+TEST_F(CrashSafetyAcrossFileSystems, KilledCopyLeavesNothingTheNextStartDoesNotClear) {
+    KillAndFinish(Count("P2_SOAK_KILLS", kDefaultKills) / 3);
+}
+
+void CrashSafety::KillAndFinish(int wantedKills) {
     ASSERT_GE(delivery.Items().size(), 200u);
-    const int wantedKills = Count("P2_SOAK_KILLS", kDefaultKills);
     std::mt19937_64 random(Count("P2_SOAK_SEED", 20240601));
     Launcher launcher(sb, scratch, "run");
 
@@ -120,6 +153,7 @@ TEST_F(CrashSafety, KilledPassLosesNothingAndTheNextStartFinishesIt) {
             roundLog += "  kill " + std::to_string(attempt + 1) + " (" + mode +
                         "): " + std::to_string(states[State::kUntouched]) + " pending, " +
                         std::to_string(states[State::kCarried]) + " carried, " +
+                        std::to_string(states[State::kCopied]) + " copied, " +
                         std::to_string(states[State::kDone]) + " done" +
                         (hotJournal ? ", a journal beside the pending settings\n" : "\n");
             midPass += states[State::kUntouched] > 0 && states[State::kDone] > 0;

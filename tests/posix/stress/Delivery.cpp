@@ -186,6 +186,19 @@ Delivery::Delivery(const std::string& scratch, int perFolder) : scratch_(scratch
                 items_.push_back(std::move(item));
             }
         }
+        // A name as long as the file system allows, less a little: its temporary must fit too.
+        Item longName;
+        longName.folder = folder;
+        for (int i = 0; i < 80; ++i) {
+            longName.name += "長";
+        }
+        longName.name += ".txt";
+        longName.installed = PlainFile(std::string(folder) + " long old", 3000);
+        longName.incoming = PlainFile(std::string(folder) + " long new", 3011);
+        longName.installedTime = kBaseTime;
+        longName.incomingTime = kBaseTime + 60;
+        longName.replaces = true;
+        items_.push_back(std::move(longName));
         Item settings;
         settings.folder = folder;
         settings.name = kSettings;
@@ -326,9 +339,10 @@ std::vector<std::string> Delivery::CheckAfterKill(const std::string& root,
                     faults.push_back(where + ": the pending copy is neither as delivered nor " +
                                      "as delivered with the user's password");
                 }
-            } else if (installed && !pending &&
-                       Dump(folder + "/" + item.name) == Settings(item.folder, true, true)) {
-                ++states[State::kDone];
+            } else if (installed &&
+                       Dump(folder + "/" + item.name) == Settings(item.folder, true, true) &&
+                       (!pending || (across_ && *pending == *installed))) {
+                ++states[pending ? State::kCopied : State::kDone];
             } else {
                 faults.push_back(where + ": installed " + Describe(installed, item) + ", pending " +
                                  Describe(pending, item));
@@ -337,6 +351,9 @@ std::vector<std::string> Delivery::CheckAfterKill(const std::string& root,
         }
         if (installed == item.installed && pending == item.incoming) {
             ++states[State::kUntouched];
+        } else if (across_ && item.replaces && installed == item.incoming &&
+                   pending == item.incoming) {
+            ++states[State::kCopied];
         } else if (!pending &&
                    installed == (item.replaces ? std::optional<std::string>(item.incoming)
                                                : item.installed)) {
@@ -354,6 +371,10 @@ std::vector<std::string> Delivery::CheckAfterKill(const std::string& root,
             if (path == std::string("UPDATE/") + kSettings + kJournalSuffix) {
                 hotJournal = true;
                 continue;
+            }
+            if (across_ && path.front() == '.' && path.find('/') == std::string::npos &&
+                path.size() > 13 && path.compare(path.size() - 13, 7, ".p2tmp-") == 0) {
+                continue;  // a copy killed half way, cleared by the next start
             }
             faults.push_back(std::string(folder) + "/" + path + ": a side file");
         }

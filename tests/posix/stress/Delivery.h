@@ -27,8 +27,9 @@ struct Item {
     bool replaces = false;  // the incoming copy is the newer one
 };
 
-// What one name looks like after a kill.
-enum class State { kUntouched, kCarried, kDone };
+// What one name looks like after a kill. kCopied: copied across file systems, the incoming
+// copy not yet removed.
+enum class State { kUntouched, kCarried, kCopied, kDone };
 
 class Delivery {
   public:
@@ -38,6 +39,9 @@ class Delivery {
     Delivery(const std::string& scratch, int perFolder);
 
     const std::vector<Item>& Items() const { return items_; }
+    // UPDATE lies on another file system than its installation folder: a kill may also leave
+    // a name copied but not yet removed, and a temporary that the next start clears.
+    void SetAcrossFileSystems(bool across) { across_ = across; }
     // Lays the installed copies and the delivery into the installation below `root`, whose
     // SYSTEM and LAN folders (with their UPDATE folders) are emptied first.
     void Lay(const std::string& root) const;
@@ -59,6 +63,7 @@ class Delivery {
     std::string Settings(const std::string& folder, bool incoming, bool carried) const;
     std::string scratch_;
     std::vector<Item> items_;
+    bool across_ = false;
     // The logical contents of the settings databases: installed, incoming as shipped, and
     // incoming with the user's password carried over.
     std::map<std::string, std::string> settingsDumps_;
