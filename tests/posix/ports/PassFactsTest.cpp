@@ -36,12 +36,13 @@ void SetTime(const std::string& path, time_t seconds) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// Whether another process could open the file without waiting for a lease to be given up.
+// "yes" when another process can open the file without waiting for a lease to be given up.
 std::string OpensAtOnce(const std::string& path) {
     return files_test::RunInChild([&] {
                const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
                return std::string(fd >= 0 ? "yes" : std::string("no ") + strerror(errno));
-           }).value;
+           })
+        .value;
 }
 
 class PassFactsTest : public ::testing::Test {
