@@ -122,6 +122,7 @@ int64_t PosixFiles::ModificationTime(const std::string& path) {
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
+    facts_->Forget(path);  // a descriptor the pass kept could hold a lock of ours
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
         throw AppError(errno == ENOENT ? kErrFileNotFound : AccessErrorOf(errno));
@@ -134,7 +135,6 @@ void PosixFiles::DeleteFile(const std::string& path) {
     if (S_ISREG(info.st_mode) && LockedByAnotherProcess(path)) {
         throw AppError(kErrPermissionDenied);
     }
-    facts_->Forget(path);
     if (unlink(path.c_str()) != 0) {
         switch (errno) {
             case ENOENT:
