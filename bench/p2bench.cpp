@@ -6,10 +6,18 @@
 //                                (b) update pass over N plain files against rename/unlink alone
 //   p2bench db N [RUNS]          (c) update pass over N stamped databases against SQLite alone
 //   p2bench scale N [RUNS]       (d) the launcher end to end over N plain files: time, memory
+//   p2bench calls N newer|mix [BYTES]
+//                                (e) system calls per delivered plain file of BYTES bytes (0):
+//                                strace -f -c over a whole start with N deliveries minus one
+//                                without
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,12 +60,13 @@ std::string PlainName(int i, bool mix) {
 
 // Empty files: what the pass does per file is metadata work, and freeing data blocks (the
 // same for the pass and its floor) would only add the disk's noise.
-void DeliverPlain(const std::string& folder, int count, bool mix) {
+void DeliverPlain(const std::string& folder, int count, bool mix, std::size_t bytes = 0) {
+    const std::string content(bytes, 'x');
     for (int i = 0; i < count; ++i) {
         const std::string name = PlainName(i, mix);
         const bool newer = name[0] == 'n';
         WriteFile(folder + "/" + name, "", kInstalledTime);
-        WriteFile(folder + "/UPDATE/" + name, "",
+        WriteFile(folder + "/UPDATE/" + name, content,
                   newer ? kInstalledTime + kStep : kInstalledTime - kStep);
     }
 }
@@ -244,10 +253,91 @@ void Scale(int count, int runs) {
         Fmt(mib).c_str(), mib < 64 ? "memory met" : "memory missed");
 }
 
+// Calls per system call name from a summary that `strace -c` wrote.
+std::map<std::string, long> ReadCallCounts(const std::string& path) {
+    std::map<std::string, long> counts;
+    std::istringstream lines(ReadFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> words;
+        for (std::string word; fields >> word;) {
+            words.push_back(word);
+        }
+        // "% time seconds usecs/call calls [errors] syscall"
+        if (words.size() >= 5 && std::isdigit(static_cast<unsigned char>(words[3][0])) &&
+            words.back() != "total") {
+            counts[words.back()] += std::atol(words[3].c_str());
+        }
+    }
+    return counts;
+}
+
+std::string FindStrace() {
+    for (const char* path : {"/usr/bin/strace", "/bin/strace"}) {
+        if (ModificationTime(path) >= 0) {
+            return path;
+        }
+    }
+    throw std::runtime_error("strace is not installed");
+}
+
+// One start under `strace -f -c`, the launcher and the Access it starts alike.
+std::map<std::string, long> CountedStart(const Install& install, const std::string& strace) {
+    const std::string summary = install.Root() + "/strace.txt";
+    const Run run =
+        RunProgram({strace, "-f", "-c", "-o", summary, "--", install.Launcher(), "main.mdb"},
+                   install.Environment(), install.Log());
+    if (run.status != 0 || ReadFile(install.Log()) != "") {
+        throw std::runtime_error("a counted start failed: " + ReadFile(install.Log()));
+    }
+    return ReadCallCounts(summary);
+}
+
+void Calls(int count, bool mix, int bytes) {
+    const std::string strace = FindStrace();
+    Install install(P2_BIN_DIR);
+    install.ResetFolders();
+    const std::map<std::string, long> bare = CountedStart(install, strace);
+    install.ResetFolders();
+    DeliverPlain(install.System(), count, mix, static_cast<std::size_t>(bytes));
+    SyncFileSystem(install.Root());
+    const std::map<std::string, long> full = CountedStart(install, strace);
+    Check(install, count, false, mix, {});
+    // Calls that come once a file or more are the file's; the rest (the listing's pages, the
+    // heap for the names) is the share that the floor pays as well.
+    long perFile = 0;
+    long shared = 0;
+    std::vector<std::pair<long, std::string>> shares;
+    for (const auto& [name, calls] : full) {
+        const auto found = bare.find(name);
+        const long added = calls - (found == bare.end() ? 0 : found->second);
+        if (added * 10 >= count) {
+            perFile += added;
+            shares.emplace_back(added, name);
+        } else {
+            shared += added;
+        }
+    }
+    std::sort(shares.rbegin(), shares.rend());
+    std::string detail;
+    for (const auto& [calls, name] : shares) {
+        detail +=
+            (detail.empty() ? "" : ", ") + Fmt(static_cast<double>(calls) / count) + " " + name;
+    }
+    const double perFileCalls = static_cast<double>(perFile) / count;
+    std::printf(
+        "| (e) system calls per delivered plain file, %d files of %d bytes, %s | %s (%s; and %ld "
+        "in all for the listing and its memory) | 1 (rename or unlink) and a share of the "
+        "listing | — | ≤ 8 | %s |\n",
+        count, bytes, mix ? "half newer, half older" : "all newer", Fmt(perFileCalls).c_str(),
+        detail.c_str(), shared, perFileCalls <= 8 ? "met" : "missed");
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: p2bench start [RUNS] | plain N newer|mix [RUNS] | db N [RUNS] | "
-                 "scale N [RUNS]\n");
+                 "scale N [RUNS] | calls N newer|mix [BYTES]\n");
     return 2;
 }
 
@@ -270,6 +360,8 @@ int main(int argc, char** argv) {
             Pass(arg(1, 200), true, false, arg(2, 7));
         } else if (args.size() >= 2 && args[0] == "scale") {
             Scale(arg(1, 1000), arg(2, 3));
+        } else if (args.size() >= 3 && args[0] == "calls") {
+            Calls(arg(1, 1000), args[2] == "mix", arg(3, 0));
         } else {
             return Usage();
         }

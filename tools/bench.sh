@@ -2,14 +2,16 @@
 # Builds the benchmarks (build-bench, Release, -DP2_BENCH=ON) and runs them all, printing the
 # table that docs/performance.md reports.
 #
-#   tools/bench.sh            the full set: 1,000 and 10,000 plain files, 200 databases,
-#                             1,000 / 10,000 / 100,000 files end to end (about 10 minutes)
-#   tools/bench.sh --quick    fewer runs and at most 10,000 files (about 2 minutes)
+#   tools/bench.sh            the full set: 1,000, 10,000 and 100,000 plain files, 200
+#                             databases, system calls per file, 1,000 / 10,000 / 100,000 files
+#                             end to end (about 25 minutes)
+#   tools/bench.sh --quick    fewer runs and at most 10,000 files (about 3 minutes)
 #
 # The deliveries are made in $TMPDIR (/tmp when unset); the update passes also run on tmpfs
 # (/dev/shm) when it exists, where the disk takes no part and the launcher's own work shows.
 # Each measured run starts a fresh process; deliveries are made and written back to disk
-# before each run, outside the measured time. Benchmarks are no part of the tests.
+# before each run, outside the measured time. System calls are counted with strace over whole
+# starts of the launcher. Benchmarks are no part of the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,11 +22,12 @@ case "${1:-}" in
     *) sed -n '2,12p' "$0" >&2; exit 2 ;;
 esac
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null && ! pkg-config --exists sqlite3 libcrypt; then
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null &&
+    { ! pkg-config --exists sqlite3 libcrypt || ! command -v strace >/dev/null; }; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
-        libsqlite3-dev libcrypt-dev >/dev/null
+        libsqlite3-dev libcrypt-dev strace >/dev/null
 fi
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DP2_BENCH=ON >/dev/null
@@ -32,10 +35,11 @@ cmake --build build-bench -j2 --target p2bench >/dev/null
 bench=$(pwd)/build-bench/bin/p2bench
 
 tmp=${TMPDIR:-/tmp}
+# Plain-file rows as "files:runs".
 if [ $quick = 1 ]; then
-    starts=11 runs=3 sizes="1000 10000" scale="1000 10000" scale_runs=1
+    starts=11 runs=3 sizes="1000:3 10000:3" scale="1000 10000" scale_runs=1
 else
-    starts=21 runs=7 sizes="1000 10000" scale="1000 10000 100000" scale_runs=3
+    starts=21 runs=7 sizes="1000:7 10000:7 100000:3" scale="1000 10000 100000" scale_runs=3
 fi
 
 echo "## Machine"
@@ -56,13 +60,20 @@ if [ -d /dev/shm ] && [ "$(stat -f -c %T /dev/shm)" = tmpfs ]; then
 fi
 for fs in $filesystems; do
     label=$(findmnt -n -o FSTYPE -T "$fs" 2>/dev/null | head -1)
-    for n in $sizes; do
+    for size in $sizes; do
         for kind in newer mix; do
-            TMPDIR=$fs "$bench" plain "$n" $kind $runs 2>/dev/null | sed "s#| (b) #| (b, $label) #"
+            TMPDIR=$fs "$bench" plain "${size%:*}" $kind "${size#*:}" 2>/dev/null |
+                sed "s#| (b) #| (b, $label) #"
         done
     done
     TMPDIR=$fs "$bench" db 200 $runs 2>/dev/null | sed "s#| (c) #| (c, $label) #"
 done
 for n in $scale; do
     TMPDIR=$tmp "$bench" scale "$n" $scale_runs 2>/dev/null
+done
+# Empty files as in (b), and files long enough to be read for the database header.
+for bytes in 0 4096; do
+    for kind in newer mix; do
+        TMPDIR=$tmp "$bench" calls 1000 $kind $bytes 2>/dev/null
+    done
 done

@@ -199,7 +199,11 @@ bool PosixApplication::PrevInstance() {
     return false;
 }
 
+// Asked before every database open of the update pass: the link is read once.
 std::string PosixApplication::ProgramFolder() {
+    if (!programFolder_.empty()) {
+        return programFolder_;
+    }
     std::vector<char> buffer(256);
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -212,7 +216,8 @@ std::string PosixApplication::ProgramFolder() {
             if (slash == std::string::npos) {
                 throw AppError(kErrPathNotFound);
             }
-            return executable.substr(0, slash);
+            programFolder_ = executable.substr(0, slash);
+            return programFolder_;
         }
         buffer.resize(buffer.size() * 2);
     }

@@ -20,33 +20,29 @@ bool LockedByAnotherProcess(const std::string& path) {
     if (fd < 0) {
         return false;
     }
-    bool locked = false;
     struct stat opened {};
-    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
-        int result = -1;
-        do {
-            result = flock(fd, LOCK_EX | LOCK_NB);
-        } while (result != 0 && errno == EINTR);
-        if (result == 0) {
-            flock(fd, LOCK_UN);
-        } else {
-            locked = errno == EWOULDBLOCK;
-        }
-        if (!locked) {
-            // An OFD query conflicts with every record lock of other open files, classic
-            // per-process ones included; asking for a write lock finds read locks as well.
-            struct flock query {};
-            query.l_type = F_WRLCK;
-            query.l_whence = SEEK_SET;
-            query.l_start = 0;
-            query.l_len = 0;
-            if (fcntl(fd, F_OFD_GETLK, &query) == 0) {
-                locked = query.l_type != F_UNLCK;
-            }
-        }
-    }
+    const bool locked =
+        fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && LockedByAnotherOpenFile(fd);
     close(fd);
     return locked;
+}
+
+bool LockedByAnotherOpenFile(int fd) {
+    int result = -1;
+    do {
+        result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno == EWOULDBLOCK) {
+        return true;
+    }
+    // An OFD query conflicts with every record lock of other open files, classic per-process
+    // ones included; asking for a write lock finds read locks as well.
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    query.l_start = 0;
+    query.l_len = 0;
+    return fcntl(fd, F_OFD_GETLK, &query) == 0 && query.l_type != F_UNLCK;
 }
 
 }  // namespace p2::posix

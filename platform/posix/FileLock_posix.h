@@ -13,4 +13,8 @@ namespace p2::posix {
 // it: callers hold none.
 bool LockedByAnotherProcess(const std::string& path);
 
+// The same test on the regular file open as `fd`. A BSD lock that is free is taken through
+// `fd` and kept until `fd` is closed.
+bool LockedByAnotherOpenFile(int fd);
+
 }  // namespace p2::posix

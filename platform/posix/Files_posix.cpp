@@ -9,10 +9,12 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Error.h"
 #include "platform/posix/FileLock_posix.h"
+#include "platform/posix/PassFacts.h"
 #include "platform/posix/PosixPorts.h"
 #include "platform/posix/SideFiles_posix.h"
 
@@ -29,6 +31,10 @@ struct DirCloser {
 
 }  // namespace
 
+PosixFiles::PosixFiles() : PosixFiles(std::make_shared<PassFacts>()) {}
+
+PosixFiles::PosixFiles(std::shared_ptr<PassFacts> facts) : facts_(std::move(facts)) {}
+
 // POSIX has no hidden or system attribute: every regular file counts as ordinary, whatever
 // the mask asks for.
 std::string PosixFiles::Lookup(const std::string& path, int /*attributes*/) {
@@ -36,7 +42,7 @@ std::string PosixFiles::Lookup(const std::string& path, int /*attributes*/) {
         return {};
     }
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (facts_->Stat(path, info) != 0 || !S_ISREG(info.st_mode)) {
         return {};
     }
     const size_t slash = path.rfind('/');
@@ -44,6 +50,7 @@ std::string PosixFiles::Lookup(const std::string& path, int /*attributes*/) {
 }
 
 std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
+    facts_->BeginPass(folder);
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -83,13 +90,15 @@ std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
 
 int64_t PosixFiles::ModificationTime(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        throw AppError(errno == ENOENT ? kErrFileNotFound : kErrPathFileAccess);
+    const int error = facts_->Stat(path, info);
+    if (error != 0) {
+        throw AppError(error == ENOENT ? kErrFileNotFound : kErrPathFileAccess);
     }
     return static_cast<int64_t>(info.st_mtime);
 }
 
 void PosixFiles::DeleteFile(const std::string& path) {
+    facts_->Forget(path);  // a descriptor the pass kept could hold a lock of ours
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
         throw AppError(errno == ENOENT ? kErrFileNotFound : AccessErrorOf(errno));

@@ -1,11 +1,13 @@
 // Every port of this machine in one place, for the launcher and the tools that run the core.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/ports/Ports.h"
+#include "platform/posix/PassFacts.h"
 #include "platform/posix/PosixPorts.h"
 #include "platform/posix/Registry_posix.h"
 #include "platform/posix/SqliteEngine.h"
@@ -18,12 +20,13 @@ struct PosixMachine {
     PosixMachine& operator=(const PosixMachine&) = delete;
 
     PosixApplication app;
-    PosixFiles files;
+    std::shared_ptr<PassFacts> facts = std::make_shared<PassFacts>();
+    PosixFiles files{facts};
     PosixRegistry registry;
-    PosixShellFileOperation shell;
+    PosixShellFileOperation shell{facts};
     PosixScriptHost scriptHost;
     PosixProcess process;
-    SqliteDatabaseService database;
+    SqliteDatabaseService database{facts};
     Ports ports{app, files, registry, shell, scriptHost, process, database};
 };
 

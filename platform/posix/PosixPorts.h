@@ -11,6 +11,8 @@
 
 namespace p2::posix {
 
+class PassFacts;
+
 class PosixApplication final : public Application {
   public:
     explicit PosixApplication(std::vector<std::string> arguments);
@@ -25,20 +27,33 @@ class PosixApplication final : public Application {
     std::vector<std::string> arguments_;
     std::string title_;
     int instanceLock_ = -1;
+    std::string programFolder_;  // the executable's folder, once found
 };
 
+// The file and file-operation ports share what one update pass saw of its files; each
+// has its own unless given one.
 class PosixFiles final : public Files {
   public:
+    PosixFiles();
+    explicit PosixFiles(std::shared_ptr<PassFacts> facts);
     char Separator() const override { return '/'; }
     std::string Lookup(const std::string& path, int attributes) override;
     std::vector<std::string> ListFiles(const std::string& folder) override;
     int64_t ModificationTime(const std::string& path) override;
     void DeleteFile(const std::string& path) override;
+
+  private:
+    std::shared_ptr<PassFacts> facts_;
 };
 
 class PosixShellFileOperation final : public ShellFileOperation {
   public:
+    PosixShellFileOperation();
+    explicit PosixShellFileOperation(std::shared_ptr<PassFacts> facts);
     int32_t Run(const FileOpRequest& request) override;
+
+  private:
+    std::shared_ptr<PassFacts> facts_;
 };
 
 class PosixScriptHost final : public ScriptHost {

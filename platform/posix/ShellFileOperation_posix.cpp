@@ -7,11 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/FileLock_posix.h"
+#include "platform/posix/PassFacts.h"
 #include "platform/posix/PosixPorts.h"
 #include "platform/posix/SideFiles_posix.h"
 
@@ -205,31 +208,55 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
     return unlink(source.c_str()) == 0 ? kDone : kSourceLeftOver;
 }
 
-int32_t Move(const std::string& source, const std::string& destination) {
+// Whether the file starts as an SQLite database, read through what the pass already holds of
+// it, so that a plain file costs no further look.
+bool HoldsDatabase(PassFacts& facts, const std::string& path) {
+    static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
+    unsigned char head[kMagic.size()] = {};
+    int error = 0;
+    return facts.ReadHead(path, head, sizeof head, error) == static_cast<ssize_t>(sizeof head) &&
+           std::string_view(reinterpret_cast<const char*>(head), sizeof head) == kMagic;
+}
+
+int32_t Move(PassFacts& facts, const std::string& source, const std::string& destination) {
     struct stat info {};
-    if (stat(source.c_str(), &info) != 0) {
-        return ResultOf(errno);
+    const int missing = facts.Stat(source, info);
+    if (missing != 0) {
+        return ResultOf(missing);
     }
     if (!S_ISREG(info.st_mode)) {
         return kNotAFile;
     }
-    // The destination may be missing, a file or a link; never a folder or another kind.
+    // The destination may be missing, a file or a link; never a folder or another kind (a
+    // name that is neither a file nor a link has the kind that stat finds through it).
     struct stat target {};
-    if (stat(destination.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+    if (facts.Stat(destination, target) == 0 && !S_ISREG(target.st_mode)) {
         return kNotAFile;
     }
-    if (lstat(destination.c_str(), &target) == 0 && !S_ISREG(target.st_mode) &&
-        !S_ISLNK(target.st_mode)) {
-        return kNotAFile;
-    }
-    if (LockedByAnotherProcess(source) || LockedByAnotherProcess(destination)) {
+    if (facts.LockedByAnotherProcess(source) || facts.LockedByAnotherProcess(destination)) {
+        facts.Forget(source);
+        facts.Forget(destination);
         return kInUse;
     }
-    if (!PrepareMove(source, destination)) {
+    const bool database = HoldsDatabase(facts, source);
+    if (database) {
+        // Folding side files in rewrites the files: what was seen of them no longer holds.
+        facts.Forget(source);
+        facts.Forget(destination);
+    }
+    if (!PrepareMove(source, database, destination)) {
+        facts.Forget(source);
+        facts.Forget(destination);
         return kInUse;
     }
-    if (rename(source.c_str(), destination.c_str()) != 0) {
-        return errno == EXDEV ? MoveAcross(source, destination) : ResultOf(errno);
+    const int error = facts.Rename(source, destination);
+    if (error != 0) {
+        if (error != EXDEV) {
+            return ResultOf(error);
+        }
+        facts.Forget(source);
+        facts.Forget(destination);
+        return MoveAcross(source, destination);
     }
     // Not synced: the rename is atomic, so a killed process leaves either file whole, and a
     // rename lost to a system crash leaves the delivery in place for the next pass to move.
@@ -237,21 +264,31 @@ int32_t Move(const std::string& source, const std::string& destination) {
     return kDone;
 }
 
-int32_t Delete(const std::string& path) {
+int32_t Delete(PassFacts& facts, const std::string& path) {
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) {
-        return ResultOf(errno);
+    const int missing = facts.Lstat(path, info);
+    if (missing != 0) {
+        return ResultOf(missing);
     }
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
     }
-    if (LockedByAnotherProcess(path) || !DeleteSideFiles(path)) {
+    if (facts.LockedByAnotherProcess(path) ||
+        (HoldsDatabase(facts, path) && !DeleteSideFiles(path))) {
+        facts.Forget(path);
         return kInUse;
     }
-    return unlink(path.c_str()) == 0 ? kDone : ResultOf(errno);
+    const int error = facts.Unlink(path);
+    return error == 0 ? kDone : ResultOf(error);
 }
 
 }  // namespace
+
+PosixShellFileOperation::PosixShellFileOperation()
+    : PosixShellFileOperation(std::make_shared<PassFacts>()) {}
+
+PosixShellFileOperation::PosixShellFileOperation(std::shared_ptr<PassFacts> facts)
+    : facts_(std::move(facts)) {}
 
 // Silent whatever the flags say: there is no one to ask, and every confirmation is yes.
 int32_t PosixShellFileOperation::Run(const FileOpRequest& request) {
@@ -265,10 +302,10 @@ int32_t PosixShellFileOperation::Run(const FileOpRequest& request) {
             if (!SinglePath(request.to, to)) {
                 return kBadRequest;
             }
-            return Move(from, to);
+            return Move(*facts_, from, to);
         }
         case kFoDelete:
-            return Delete(from);
+            return Delete(*facts_, from);
         default:
             return kBadRequest;
     }

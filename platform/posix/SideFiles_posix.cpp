@@ -197,8 +197,8 @@ bool SettleSideFiles(const std::string& path) {
     return !AnySideFile(path);
 }
 
-bool PrepareMove(const std::string& source, const std::string& destination) {
-    if (!IsDatabase(source)) {
+bool PrepareMove(const std::string& source, bool sourceIsDatabase, const std::string& destination) {
+    if (!sourceIsDatabase) {
         return !SideFileFor(source, destination);
     }
     return SettleSideFiles(source) && SettleSideFiles(destination);

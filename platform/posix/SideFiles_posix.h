@@ -23,11 +23,12 @@ bool SettleSideFiles(const std::string& path);
 // Readies a move of `source` over `destination`: a database moves whole, its own side files
 // and those of the copy it replaces folded in first, so that nothing of the old copy is
 // played over the new one; no side file moves beside its database on its own. False when
-// the move may not go ahead.
-bool PrepareMove(const std::string& source, const std::string& destination);
+// the move may not go ahead. The caller says whether `source` is a database, from what it
+// already read of it.
+bool PrepareMove(const std::string& source, bool sourceIsDatabase, const std::string& destination);
 
 // Deletes the side files of the database at `path` before it is discarded itself. False
-// when one is held by another program or cannot be deleted.
+// when one is held by another program or cannot be deleted. Only databases need asking.
 bool DeleteSideFiles(const std::string& path);
 
 // The database at `path` opened to be written in the mode it keeps (WAL included).

@@ -10,13 +10,18 @@ namespace p2::posix {
 // Number raised by any use of a database or recordset after its Close.
 inline constexpr int32_t kErrEngineObjectClosed = 3420;
 
+class PassFacts;
+
 class SqliteDatabaseService final : public DatabaseService {
   public:
     SqliteDatabaseService();
+    // Reads the header of each file through what the update pass knows of it.
+    explicit SqliteDatabaseService(std::shared_ptr<PassFacts> facts);
     ~SqliteDatabaseService() override;
     DBEngine& Engine() override;
 
   private:
+    std::shared_ptr<PassFacts> facts_;
     std::unique_ptr<DBEngine> engine_;
 };
 

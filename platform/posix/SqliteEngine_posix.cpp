@@ -386,6 +386,7 @@ int32_t CachedVerdict(const std::string& systemDb, const std::string& user,
 
 class SqliteEngine final : public DBEngine {
   public:
+    explicit SqliteEngine(std::shared_ptr<PassFacts> facts) : facts_(std::move(facts)) {}
     void SetSystemDB(const std::string& path) override { systemDb_ = path; }
     void SetDefaultUser(const std::string& user) override { user_ = user; }
     void SetDefaultPassword(const std::string& password) override { password_ = password; }
@@ -393,7 +394,7 @@ class SqliteEngine final : public DBEngine {
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
         // The file first: a file that is no database needs no log-on, so a delivery of plain
         // files never pays for the deliberately slow password check.
-        OpenedFile file = OpenExistingFile(path, true);
+        OpenedFile file = OpenExistingFile(path, true, facts_.get());
         const int32_t verdict = CachedVerdict(systemDb_, user_, password_);
         if (verdict != 0) {
             throw AppError(verdict);
@@ -408,6 +409,7 @@ class SqliteEngine final : public DBEngine {
     }
 
   private:
+    std::shared_ptr<PassFacts> facts_;
     std::string systemDb_;
     std::string user_;
     std::string password_;
@@ -416,6 +418,8 @@ class SqliteEngine final : public DBEngine {
 }  // namespace
 
 SqliteDatabaseService::SqliteDatabaseService() = default;
+SqliteDatabaseService::SqliteDatabaseService(std::shared_ptr<PassFacts> facts)
+    : facts_(std::move(facts)) {}
 SqliteDatabaseService::~SqliteDatabaseService() = default;
 
 DBEngine& SqliteDatabaseService::Engine() {
@@ -423,7 +427,7 @@ DBEngine& SqliteDatabaseService::Engine() {
         if (sqlite3_initialize() != SQLITE_OK) {
             throw AppError(kErrCannotCreateObject);
         }
-        engine_ = std::make_unique<SqliteEngine>();
+        engine_ = std::make_unique<SqliteEngine>(facts_);
     }
     return *engine_;
 }

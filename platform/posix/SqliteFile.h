@@ -10,6 +10,8 @@
 
 namespace p2::posix {
 
+class PassFacts;
+
 struct SqliteCloser {
     void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
 };
@@ -31,8 +33,10 @@ struct OpenedFile {
 
 // Opens an existing SQLite file, never creating one, and reads its schema at once so that
 // a file that is no database fails here. Throws AppError: 3024 missing, 3051 a folder or
-// not readable, 3343 empty or not a database, 3045 locked by another connection.
-OpenedFile OpenExistingFile(const std::string& path, bool wantWrite);
+// not readable, 3343 empty or not a database, 3045 locked by another connection. With
+// `facts`, the header is read through what the update pass knows of the file, and the file is
+// forgotten before SQLite opens it.
+OpenedFile OpenExistingFile(const std::string& path, bool wantWrite, PassFacts* facts = nullptr);
 
 // Prepares `sql`; throws AppError for the failure (3078 for a missing table).
 Statement Prepare(sqlite3* db, const std::string& sql);

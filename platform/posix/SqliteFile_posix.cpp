@@ -12,6 +12,7 @@
 
 #include "platform/Error.h"
 #include "platform/ports/Database.h"
+#include "platform/posix/PassFacts.h"
 #include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
@@ -30,35 +31,25 @@ struct Header {
 
 // Reads the first page header without SQLite: an empty file would otherwise count as a
 // fresh database, and a FIFO must never be opened for a blocking read.
-Header ReadHeader(const std::string& path) {
+Header ReadHeader(const std::string& path, PassFacts& facts) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        throw AppError(errno == ENOENT || errno == ENOTDIR ? kErrEngineFileNotFound
-                                                           : kErrEngineCannotOpen);
+    const int missing = facts.Stat(path, info);
+    if (missing != 0) {
+        throw AppError(missing == ENOENT || missing == ENOTDIR ? kErrEngineFileNotFound
+                                                               : kErrEngineCannotOpen);
     }
     if (!S_ISREG(info.st_mode)) {
         throw AppError(kErrEngineCannotOpen);
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        throw AppError(errno == ENOENT ? kErrEngineFileNotFound : kErrEngineCannotOpen);
-    }
     std::array<unsigned char, kHeaderSize> bytes{};
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
+    int error = 0;
+    const ssize_t got = facts.ReadHead(path, bytes.data(), bytes.size(), error);
+    if (got < 0) {
+        throw AppError(error == ENOENT ? kErrEngineFileNotFound : kErrEngineCannotOpen);
     }
-    close(fd);
     Header header;
-    header.database =
-        got == bytes.size() && std::memcmp(bytes.data(), kMagic.data(), kMagic.size()) == 0;
+    header.database = static_cast<std::size_t>(got) == bytes.size() &&
+                      std::memcmp(bytes.data(), kMagic.data(), kMagic.size()) == 0;
     header.wal = header.database && (bytes[18] == kWalVersion || bytes[19] == kWalVersion);
     return header;
 }
@@ -128,11 +119,15 @@ int32_t ErrorNumberOfSqlite(int code, bool writing) {
     }
 }
 
-OpenedFile OpenExistingFile(const std::string& path, bool wantWrite) {
-    const Header header = ReadHeader(path);
+OpenedFile OpenExistingFile(const std::string& path, bool wantWrite, PassFacts* facts) {
+    PassFacts unshared;  // knows no pass: every question is asked anew
+    PassFacts& looks = facts ? *facts : unshared;
+    const Header header = ReadHeader(path, looks);
     if (!header.database) {
         throw AppError(kErrEngineNotDatabase);
     }
+    // SQLite may change the file (a hot journal is rolled back at the first read).
+    looks.Forget(path);
     OpenedFile opened;
     // A WAL file is read as it stands on disk: opening it in WAL mode would leave -wal and
     // -shm beside it, and switching its mode would change it. A -wal left beside it holds
