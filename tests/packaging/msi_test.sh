@@ -3,14 +3,18 @@
 # the Start-menu shortcut starting the installed launcher on a database of the program folder
 # (the recording Access receives the command line), an upgrade in place, and a removal that
 # leaves the user's files.
-# Usage: msi_test.sh BIN_DIR WORK_DIR VERSION NEWER_VERSION BUILD_MSI_SCRIPT BUILD_MSI_COMMAND...
+# Usage: msi_test.sh BIN_DIR WORK_DIR TEMPLATE_PREFIX VERSION NEWER_VERSION BUILD_MSI_SCRIPT
+#                    BUILD_MSI_COMMAND...
+# The prefix is a copy of TEMPLATE_PREFIX (the build's, which the package never enters) when
+# that exists: a Wine prefix takes minutes to make.
 set -eu
 bin=$1
 work=$2
-version=$3
-newer=$4
-script=$5
-shift 5
+template=$3
+version=$4
+newer=$5
+script=$6
+shift 6
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 rm -rf "$work"
@@ -28,7 +32,12 @@ export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k 2>/dev/null || true' EXIT
-wineboot -i >/dev/null 2>&1
+if [ -f "$template/system.reg" ]; then
+    WINEPREFIX="$template" wineserver -k 2>/dev/null || true
+    cp -a "$template" "$WINEPREFIX"
+else
+    wineboot -i >/dev/null 2>&1
+fi
 wineserver -w
 c=$WINEPREFIX/drive_c
 root=$c/Apps/P2
