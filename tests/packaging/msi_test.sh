@@ -44,7 +44,10 @@ root=$c/Apps/P2
 program=$root/Pelorin2
 msiexec() { (cd "$work" && wine msiexec "$@" >/dev/null 2>&1); }
 registry() { wineserver -w; cat "$WINEPREFIX/system.reg"; }
-products() { registry | grep -c '"DisplayVersion"=' || true; }
+# The product's name, ペロリンⅡ, as the registry file writes it: this also shows that the
+# Japanese texts reach Windows intact.
+name='"DisplayName"="\\x30da\\x30ed\\x30ea\\x30f3\\x2161"'
+products() { registry | grep -c "^$name" || true; }
 
 # Without a database for the shortcut the package refuses, and installs nothing.
 if msiexec /i "Pelorin2-$version.msi" /qn; then fail "installed without TARGETDB"; fi
@@ -55,9 +58,7 @@ msiexec /i "Pelorin2-$version.msi" /qn 'INSTALLROOT=C:\Apps\P2\' TARGETDB=sales.
 for f in "$program/Pelorin2.exe" "$program/Pelorin2.wgf"; do [ -f "$f" ] || fail "no $f"; done
 for d in "$root/SYSTEM/UPDATE" "$root/LAN/UPDATE"; do [ -d "$d" ] || fail "no $d"; done
 cmp -s "$bin/Pelorin2.exe" "$program/Pelorin2.exe" || fail "installed Pelorin2.exe differs"
-# The product's name and maker reach Windows in Japanese (written as \x escapes).
-registry | grep -q '"DisplayName"="\\x30da\\x30ed\\x30ea\\x30f3\\x2161"' ||
-    fail "product name: $(registry | grep '"DisplayName"=')"
+[ "$(products)" = 1 ] || fail "product name: $(registry | grep '"DisplayName"=')"
 registry | grep -q "\"DisplayVersion\"=\"$version\"" || fail "version $version not registered"
 shortcut=$(find "$c" -name "ペロリンⅡ.lnk" | head -n 1)
 [ -n "$shortcut" ] || fail "no Start-menu shortcut"
