@@ -7,6 +7,10 @@
 # wixl leaves the database's code page at 0 and drops every text it cannot write in it, so
 # the texts that are not ASCII are written again once the code page is 932.
 
+if(NOT WORKGROUP)
+    message(FATAL_ERROR "Pelorin2.msi installs the site's workgroup file: configure the Windows "
+                        "build with -DP2_MSI_WORKGROUP_FILE=/path/to/Pelorin2.wgf")
+endif()
 foreach(input LAUNCHER WORKGROUP ICON)
     if(NOT EXISTS "${${input}}" OR IS_DIRECTORY "${${input}}")
         message(FATAL_ERROR "Pelorin2.msi: no such file: '${${input}}' (${input})")

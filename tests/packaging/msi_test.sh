@@ -36,18 +36,21 @@ if [ -f "$template/system.reg" ]; then
     WINEPREFIX="$template" wineserver -k 2>/dev/null || true
     cp -a "$template" "$WINEPREFIX"
 else
-    wineboot -i >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1 || fail "Wine does not start on this machine (wineboot)"
 fi
 wineserver -w
 c=$WINEPREFIX/drive_c
 root=$c/Apps/P2
 program=$root/Pelorin2
 msiexec() { (cd "$work" && wine msiexec "$@" >/dev/null 2>&1); }
-registry() { wineserver -w; cat "$WINEPREFIX/system.reg"; }
-# The product's name, ペロリンⅡ, as the registry file writes it: this also shows that the
-# Japanese texts reach Windows intact.
-name='"DisplayName"="\\x30da\\x30ed\\x30ea\\x30f3\\x2161"'
-products() { registry | grep -c "^$name" || true; }
+# The machine's software keys as regedit exports them (UTF-16), in UTF-8.
+registry() {
+    wine reg export 'HKLM\Software' "$work/software.reg" /y >/dev/null 2>&1 ||
+        fail "reg export"
+    iconv -f UTF-16 -t UTF-8 "$work/software.reg" | tr -d '\r'
+}
+# Counted by the product's name, which also shows that the Japanese texts reach Windows.
+products() { registry | grep -cx '"DisplayName"="ペロリンⅡ"' || true; }
 
 # Without a database for the shortcut the package refuses, and installs nothing.
 if msiexec /i "Pelorin2-$version.msi" /qn; then fail "installed without TARGETDB"; fi
@@ -97,7 +100,7 @@ msiexec /x "Pelorin2-$newer.msi" /qn || fail "uninstall"
 for f in "$program/Pelorin2.exe" "$program/Pelorin2.wgf"; do [ ! -e "$f" ] || fail "left $f"; done
 [ -z "$(find "$c" -name "ペロリンⅡ.lnk")" ] || fail "left the shortcut"
 [ "$(products)" = 0 ] || fail "still registered"
-! registry | grep -q '^\[Software\\\\Pelorin2\]' || fail "left its registry key"
+! registry | grep -qix '\[HKEY_LOCAL_MACHINE\\Software\\Pelorin2\]' || fail "left its registry key"
 for f in "$program/sales.mdb" "$program/sales.ldb" "$root/SYSTEM/data.mdb" \
          "$root/LAN/UPDATE/new.mdb"; do
     [ -f "$f" ] || fail "removed the user's $f"
