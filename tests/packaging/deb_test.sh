@@ -9,7 +9,7 @@ build=$2
 root=/usr/lib/pelorin2
 program=$root/Pelorin2
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 if [ "$(id -u)" != 0 ]; then
     echo "installing a package needs root" >&2
     exit 77
@@ -63,12 +63,7 @@ env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_DIRS="$work/xdg" \
     "$program/Pelorin2" sales.mdb 2>"$work/stderr" || fail "launcher exit status $?"
 [ ! -s "$work/stderr" ] || fail "launcher said: $(cat "$work/stderr")"
 # Access is started detached: wait (bounded) for its record.
-tries=0
-while [ ! -f "$work/record" ] && [ $tries -lt 300 ]; do
-    sleep 0.1
-    tries=$((tries + 1))
-done
-[ -f "$work/record" ] || fail "Access was not started"
+wait_for_file "$work/record" || fail "Access was not started"
 printf '/Runtime\n%s\n/Wrkgrp\n%s\n/User\n' "$program/sales.mdb" "$program/Pelorin2.wgf" >"$work/expected"
 head -n 5 "$work/record" | cmp -s - "$work/expected" || fail "Access received: $(cat "$work/record")"
 

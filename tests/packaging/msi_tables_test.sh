@@ -9,7 +9,7 @@ rc=$2
 script=$3
 shift 3
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 rm -rf "$work"
 mkdir -p "$work"
 printf 'launcher\n' >"$work/Pelorin2.exe"

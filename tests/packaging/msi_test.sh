@@ -16,7 +16,7 @@ newer=$5
 script=$6
 shift 6
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
@@ -74,12 +74,7 @@ wine reg add 'HKLM\Software\Classes\Access.Application.10\shell\open\command' /v
     /d "\"$(winepath -w "$bin/MSACCESS.EXE")\" /NOSTARTUP \"%1\"" >/dev/null 2>&1
 P2_RECORD_FILE='C:\record.txt' wine start /wait /unix "$shortcut" >/dev/null 2>&1 ||
     fail "the shortcut did not start"
-tries=0
-while [ ! -f "$c/record.txt" ] && [ $tries -lt 600 ]; do
-    sleep 0.1
-    tries=$((tries + 1))
-done
-[ -f "$c/record.txt" ] || fail "Access was not started"
+wait_for_file "$c/record.txt" || fail "Access was not started"
 expected=' /Runtime "C:\Apps\P2\Pelorin2\sales.mdb" /Wrkgrp "C:\Apps\P2\Pelorin2\Pelorin2.wgf" /User '
 grep -qF -- "$expected" "$c/record.txt" || fail "Access received: $(cat "$c/record.txt")"
 
