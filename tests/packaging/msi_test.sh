@@ -49,8 +49,13 @@ registry() {
         fail "reg export"
     iconv -f UTF-16 -t UTF-8 "$work/software.reg" | tr -d '\r'
 }
-# Counted by the product's name, which also shows that the Japanese texts reach Windows.
-products() { registry | grep -cx '"DisplayName"="ペロリンⅡ"' || true; }
+# Products in Programs and Features, counted by name: this also shows that the Japanese texts
+# reach Windows.
+products() {
+    registry | awk '/^\[/ { key = $0 }
+                    key ~ /\\Uninstall\\/ && $0 == "\"DisplayName\"=\"ペロリンⅡ\"" { n++ }
+                    END { print n + 0 }'
+}
 
 # Without a database for the shortcut the package refuses, and installs nothing.
 if msiexec /i "Pelorin2-$version.msi" /qn; then fail "installed without TARGETDB"; fi
@@ -66,6 +71,10 @@ registry | grep -q "\"DisplayVersion\"=\"$version\"" || fail "version $version n
 shortcut=$(find "$c" -name "ペロリンⅡ.lnk" | head -n 1)
 [ -n "$shortcut" ] || fail "no Start-menu shortcut"
 case "$shortcut" in */Start\ Menu/Programs/*) ;; *) fail "shortcut at $shortcut" ;; esac
+# Its target (in the link's ANSI path) and its argument (in its UTF-16 strings).
+strings -a "$shortcut" | grep -qxF 'C:\Apps\P2\Pelorin2\Pelorin2.exe' ||
+    fail "shortcut target: $(strings -a "$shortcut")"
+strings -a -el "$shortcut" | grep -qxF '"sales.mdb"' || fail "shortcut argument"
 [ -z "$(find "$c" -iname 'P2Installation.lnk')" ] || fail "the package made a start-up shortcut"
 
 # The user's database, and Access named by the registry; the shortcut starts the launcher.
