@@ -2,10 +2,10 @@
 # Installs what the builds and the tests need, then runs every test:
 #   1. Linux, warnings as errors;
 #   2. Linux, AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the libFuzzer targets over their seed corpora, briefly;
-#   4. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine (with
-#      Pelorin2.msi installed, upgraded and removed in a fresh prefix);
-#   5. lintian on the .deb.
+#   3. lintian on the .deb;
+#   4. the libFuzzer targets over their seed corpora, briefly;
+#   5. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine (with
+#      Pelorin2.msi installed, upgraded and removed in a fresh prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,16 +34,16 @@ for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 done
 
+echo "== lintian"
+# The one warning kept is explained in the README (Packages for administrators).
+rm -rf build/deb && cpack --config build/CPackConfig.cmake -B build/deb >/dev/null
+lintian --fail-on error,warning --suppress-tags desktop-command-not-in-package build/deb/*.deb
+
 echo "== fuzz"
 bash tools/fuzz.sh 20
 
 echo "== build-win"
 sh tests/win32/run_wine_tests.sh build-win
-
-echo "== lintian"
-# The one warning kept is explained in the README (Packages for administrators).
-rm -rf build/deb && cpack --config build/CPackConfig.cmake -B build/deb >/dev/null
-lintian --fail-on error,warning --suppress-tags desktop-command-not-in-package build/deb/*.deb
 
 echo "== identity of the Windows program"
 ctest --test-dir build -R '^Executable' --output-on-failure
