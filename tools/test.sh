@@ -2,8 +2,10 @@
 # Installs what the builds and the tests need, then runs every test:
 #   1. Linux, warnings as errors;
 #   2. Linux, AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the libFuzzer targets over their seed corpora, briefly;
-#   4. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine.
+#   3. lintian on the .deb;
+#   4. the libFuzzer targets over their seed corpora, briefly;
+#   5. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine (with
+#      Pelorin2.msi installed, upgraded and removed in a fresh prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +18,8 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
         libgmock-dev desktop-file-utils libxml2-utils util-linux \
         clang libclang-rt-14-dev \
         binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686 \
-        g++-mingw-w64-i686-posix wine wine32 >/dev/null
+        g++-mingw-w64-i686-posix wine wine32 \
+        wixl msitools lintian dpkg-dev pkexec zenity >/dev/null
 fi
 
 jobs=$(nproc)
@@ -30,6 +33,11 @@ for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
     cmake --build "$dir" -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 done
+
+echo "== lintian"
+# The one warning kept is explained in the README (Packages for administrators).
+rm -rf build/deb && cpack --config build/CPackConfig.cmake -B build/deb >/dev/null
+lintian --fail-on error,warning --suppress-tags desktop-command-not-in-package build/deb/*.deb
 
 echo "== fuzz"
 bash tools/fuzz.sh 20
