@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "launcher/Workgroup.h"
+#include "plan/Plan.h"
 #include "platform/Error.h"
+#include "platform/posix/PlanPorts_posix.h"
 #include "platform/posix/PosixMachine.h"
 #include "platform/posix/WorkgroupFile.h"
 #include "update/GetP2S_VerInfo.h"
@@ -26,7 +29,8 @@ const char* kUsage =
     "       p2wg add-account <wgf> <name> <password | ->\n"
     "       p2wg remove-account <wgf> <name>\n"
     "       p2wg secure <database> <account>...\n"
-    "       p2wg stamp <database> [--program-folder <dir>]\n";
+    "       p2wg stamp <database> [--program-folder <dir>]\n"
+    "       p2wg plan [<install root>] [--program-folder <dir>] [--json]\n";
 
 std::string Describe(int32_t number) {
     switch (number) {
@@ -114,6 +118,64 @@ int Stamp(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+// What the next start would do with each delivery; exit 0 when it gets through both
+// folders, 1 when it stops, 2 for bad usage or an installation that cannot be read.
+int Plan(const std::vector<std::string>& args) {
+    namespace fs = std::filesystem;
+    constexpr int kPlanStops = 1;
+    constexpr int kPlanCannot = 2;
+    bool json = false;
+    std::optional<std::string> root;
+    std::optional<std::string> programFolder;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--program-folder" && i + 1 < args.size() && !programFolder) {
+            programFolder = args[++i];
+        } else if (!args[i].starts_with("--") && !root) {
+            root = args[i];
+        } else {
+            std::cerr << kUsage;
+            return kPlanCannot;
+        }
+    }
+    std::error_code error;
+    if (!root) {
+        // The installation of the launcher beside this tool, as it finds its own folder.
+        const fs::path launcher = fs::canonical(fs::path(OwnFolder()) / "Pelorin2", error);
+        if (error) {
+            std::cerr << "p2wg: no Pelorin2 beside p2wg: name the install root\n";
+            return kPlanCannot;
+        }
+        programFolder = programFolder.value_or(launcher.parent_path().string());
+        root = launcher.parent_path().parent_path().string();
+    }
+    std::string rootText = fs::absolute(*root, error).lexically_normal().string();
+    while (rootText.size() > 1 && rootText.back() == '/') {
+        rootText.pop_back();
+    }
+    const bool folder = !error && fs::is_directory(rootText, error);
+    if (folder) {
+        fs::directory_iterator listing(rootText, error);
+    }
+    if (!folder || error) {
+        std::cerr << "p2wg: " << *root << ": not a readable folder\n";
+        return kPlanCannot;
+    }
+    const std::string program = programFolder.value_or(rootText + "/Pelorin2");
+    if (!fs::is_directory(program, error)) {
+        std::cerr << "p2wg: " << program << ": no program folder (name it with --program-folder)\n";
+        return kPlanCannot;
+    }
+    p2::posix::PosixFiles files;
+    p2::posix::SqliteDatabaseService database(true);
+    p2::posix::PosixFileOpCheck check;
+    const p2::plan::Plan plan = p2::plan::MakePlan(rootText == "/" ? rootText : rootText + "/",
+                                                   program, files, database, check);
+    std::cout << (json ? p2::plan::FormatJson(plan) : p2::plan::FormatText(plan));
+    return plan.Completes() ? kExitOk : kPlanStops;
+}
+
 std::string ReadPassword(const std::string& given) {
     if (given != "-") {
         return given;
@@ -146,6 +208,8 @@ int Run(const std::vector<std::string>& args) {
         p2::posix::RemoveWorkgroupAccount(args[1], args[2]);
     } else if (command == "secure" && n >= 3) {
         p2::posix::SecureDatabase(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+    } else if (command == "plan") {
+        return Plan(args);
     } else if (command == "stamp" && n >= 2) {
         return Stamp(args);
     } else {

@@ -12,11 +12,13 @@ inline constexpr int32_t kErrEngineObjectClosed = 3420;
 
 class SqliteDatabaseService final : public DatabaseService {
   public:
-    SqliteDatabaseService();
+    // A read-only service opens every database for reading only and never writes one.
+    explicit SqliteDatabaseService(bool readOnly = false);
     ~SqliteDatabaseService() override;
     DBEngine& Engine() override;
 
   private:
+    bool readOnly_;
     std::unique_ptr<DBEngine> engine_;
 };
 

@@ -366,6 +366,7 @@ int32_t CachedVerdict(const std::string& systemDb, const std::string& user,
 
 class SqliteEngine final : public DBEngine {
   public:
+    explicit SqliteEngine(bool readOnly) : readOnly_(readOnly) {}
     void SetSystemDB(const std::string& path) override { systemDb_ = path; }
     void SetDefaultUser(const std::string& user) override { user_ = user; }
     void SetDefaultPassword(const std::string& password) override { password_ = password; }
@@ -373,7 +374,7 @@ class SqliteEngine final : public DBEngine {
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
         // The file first: a file that is no database needs no log-on, so a delivery of plain
         // files never pays for the deliberately slow password check.
-        OpenedFile file = OpenExistingFile(path, true);
+        OpenedFile file = OpenExistingFile(path, !readOnly_);
         const int32_t verdict = CachedVerdict(systemDb_, user_, password_);
         if (verdict != 0) {
             throw AppError(verdict);
@@ -386,6 +387,7 @@ class SqliteEngine final : public DBEngine {
     }
 
   private:
+    bool readOnly_;
     std::string systemDb_;
     std::string user_;
     std::string password_;
@@ -393,7 +395,7 @@ class SqliteEngine final : public DBEngine {
 
 }  // namespace
 
-SqliteDatabaseService::SqliteDatabaseService() = default;
+SqliteDatabaseService::SqliteDatabaseService(bool readOnly) : readOnly_(readOnly) {}
 SqliteDatabaseService::~SqliteDatabaseService() = default;
 
 DBEngine& SqliteDatabaseService::Engine() {
@@ -401,7 +403,7 @@ DBEngine& SqliteDatabaseService::Engine() {
         if (sqlite3_initialize() != SQLITE_OK) {
             throw AppError(kErrCannotCreateObject);
         }
-        engine_ = std::make_unique<SqliteEngine>();
+        engine_ = std::make_unique<SqliteEngine>(readOnly_);
     }
     return *engine_;
 }
