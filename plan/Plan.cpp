@@ -181,6 +181,7 @@ class RecordingFiles final : public Files {
                                       [&](int32_t number) {
                                           if (copy) {
                                               copy->timeError = number;
+                                              copy->missing = number == kErrFileNotFound;
                                           }
                                       });
         if (copy) {

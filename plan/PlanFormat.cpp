@@ -139,10 +139,9 @@ std::string Comparison(const FilePlan& file) {
             return text + Relation(delivered, *file.installed.modified) + "installed " +
                    Time(*file.installed.modified);
         }
-        return text + (file.installed.timeError == 53
-                           ? "; no installed copy"
-                           : "; installed copy's time unreadable (error " +
-                                 std::to_string(file.installed.timeError) + ")");
+        return text + (file.installed.missing ? "; no installed copy"
+                                              : "; installed copy's time unreadable (error " +
+                                                    std::to_string(file.installed.timeError) + ")");
     }
     if (!file.delivered.stampRead && !file.installed.stampRead) {
         return {};
