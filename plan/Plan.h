@@ -92,3 +92,24 @@ std::string FormatJson(const Plan& plan);
 std::size_t DisplayWidth(const std::string& text);
 
 }  // namespace p2::plan
+
+namespace p2::plan {
+
+// `p2wg plan [<install root>] [--program-folder <dir>] [--json]`, the words after "plan".
+struct Request {
+    bool json = false;
+    std::optional<std::string> root;
+    std::optional<std::string> programFolder;
+};
+// Nothing for bad usage.
+std::optional<Request> ParseArguments(const std::vector<std::string>& words);
+
+inline constexpr const char* kUsage =
+    "usage: p2wg plan [<install root>] [--program-folder <dir>] [--json]\n";
+// Exit statuses: a start gets through both folders; it stops; bad usage or an installation
+// that cannot be read.
+inline constexpr int kExitCompletes = 0;
+inline constexpr int kExitStops = 1;
+inline constexpr int kExitCannot = 2;
+
+}  // namespace p2::plan

@@ -349,3 +349,24 @@ std::string FormatJson(const Plan& plan) {
 }
 
 }  // namespace p2::plan
+
+namespace p2::plan {
+
+std::optional<Request> ParseArguments(const std::vector<std::string>& words) {
+    Request request;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--json" && !request.json) {
+            request.json = true;
+        } else if (words[i] == "--program-folder" && i + 1 < words.size() &&
+                   !request.programFolder) {
+            request.programFolder = words[++i];
+        } else if (!words[i].starts_with("--") && !request.root) {
+            request.root = words[i];
+        } else {
+            return std::nullopt;
+        }
+    }
+    return request;
+}
+
+}  // namespace p2::plan

@@ -122,30 +122,21 @@ int Stamp(const std::vector<std::string>& args) {
 // folders, 1 when it stops, 2 for bad usage or an installation that cannot be read.
 int Plan(const std::vector<std::string>& args) {
     namespace fs = std::filesystem;
-    constexpr int kPlanStops = 1;
-    constexpr int kPlanCannot = 2;
-    bool json = false;
-    std::optional<std::string> root;
-    std::optional<std::string> programFolder;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            json = true;
-        } else if (args[i] == "--program-folder" && i + 1 < args.size() && !programFolder) {
-            programFolder = args[++i];
-        } else if (!args[i].starts_with("--") && !root) {
-            root = args[i];
-        } else {
-            std::cerr << kUsage;
-            return kPlanCannot;
-        }
+    const auto request =
+        p2::plan::ParseArguments(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!request) {
+        std::cerr << p2::plan::kUsage;
+        return p2::plan::kExitCannot;
     }
+    std::optional<std::string> root = request->root;
+    std::optional<std::string> programFolder = request->programFolder;
     std::error_code error;
     if (!root) {
         // The installation of the launcher beside this tool, as it finds its own folder.
         const fs::path launcher = fs::canonical(fs::path(OwnFolder()) / "Pelorin2", error);
         if (error) {
             std::cerr << "p2wg: no Pelorin2 beside p2wg: name the install root\n";
-            return kPlanCannot;
+            return p2::plan::kExitCannot;
         }
         programFolder = programFolder.value_or(launcher.parent_path().string());
         root = launcher.parent_path().parent_path().string();
@@ -160,20 +151,20 @@ int Plan(const std::vector<std::string>& args) {
     }
     if (!folder || error) {
         std::cerr << "p2wg: " << *root << ": not a readable folder\n";
-        return kPlanCannot;
+        return p2::plan::kExitCannot;
     }
     const std::string program = programFolder.value_or(rootText + "/Pelorin2");
     if (!fs::is_directory(program, error)) {
         std::cerr << "p2wg: " << program << ": no program folder (name it with --program-folder)\n";
-        return kPlanCannot;
+        return p2::plan::kExitCannot;
     }
     p2::posix::PosixFiles files;
     p2::posix::SqliteDatabaseService database(true);
     p2::posix::PosixFileOpCheck check;
     const p2::plan::Plan plan = p2::plan::MakePlan(rootText == "/" ? rootText : rootText + "/",
                                                    program, files, database, check);
-    std::cout << (json ? p2::plan::FormatJson(plan) : p2::plan::FormatText(plan));
-    return plan.Completes() ? kExitOk : kPlanStops;
+    std::cout << (request->json ? p2::plan::FormatJson(plan) : p2::plan::FormatText(plan));
+    return plan.Completes() ? p2::plan::kExitCompletes : p2::plan::kExitStops;
 }
 
 std::string ReadPassword(const std::string& given) {
