@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/PrivateCopy_posix.h"
 #include "platform/posix/SqliteFile.h"
 #include "platform/posix/WorkgroupFile.h"
 
@@ -17,6 +18,7 @@ namespace {
 // One open file, shared by the database and its recordsets: closing the database ends
 // them all, whichever object goes first.
 struct Connection {
+    std::unique_ptr<PrivateCopy> copy;  // outlives the handle on it
     SqliteHandle db;
     bool writable = false;
 };
@@ -374,13 +376,15 @@ class SqliteEngine final : public DBEngine {
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
         // The file first: a file that is no database needs no log-on, so a delivery of plain
         // files never pays for the deliberately slow password check.
-        OpenedFile file = OpenExistingFile(path, !readOnly_);
+        std::unique_ptr<PrivateCopy> copy = readOnly_ ? PrivateCopy::IfJournalled(path) : nullptr;
+        OpenedFile file = OpenExistingFile(copy ? copy->Path() : path, !readOnly_ || copy);
         const int32_t verdict = CachedVerdict(systemDb_, user_, password_);
         if (verdict != 0) {
             throw AppError(verdict);
         }
         CheckPermission(file.db.get(), user_);
         auto connection = std::make_shared<Connection>();
+        connection->copy = std::move(copy);
         connection->db = std::move(file.db);
         connection->writable = file.writable;
         return std::make_unique<SqliteDatabase>(std::move(connection));

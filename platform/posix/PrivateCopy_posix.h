@@ -1,0 +1,28 @@
+// A database as a read-write open would see it, for a reader that may not change it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace p2::posix {
+
+// A rollback journal left beside a database by a killed writer is played back by the next
+// read-write open; a read-only open cannot play it back in place. Such a database is copied
+// with its journal into a private temporary folder, outside the installation, where the
+// engine may roll it back; the folder goes with this object.
+class PrivateCopy {
+  public:
+    // Nothing when no journal lies beside `path`. Throws AppError (3051) when the copy fails.
+    static std::unique_ptr<PrivateCopy> IfJournalled(const std::string& path);
+    ~PrivateCopy();
+    PrivateCopy(const PrivateCopy&) = delete;
+    PrivateCopy& operator=(const PrivateCopy&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    explicit PrivateCopy(std::string folder);
+    std::string folder_;
+    std::string path_;
+};
+
+}  // namespace p2::posix
