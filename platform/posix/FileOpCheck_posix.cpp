@@ -6,44 +6,11 @@
 #include <string>
 
 #include "platform/posix/FileLock_posix.h"
+#include "platform/posix/FileOpResult_posix.h"
 #include "platform/posix/PlanPorts_posix.h"
 
 namespace p2::posix {
 namespace {
-
-// The shell service's answers (see ShellFileOperation_posix.cpp).
-enum Answer : int32_t {
-    kDone = 0,
-    kNotFound = 2,
-    kAccessDenied = 5,
-    kInUse = 32,
-    kBadRequest = 87,
-    kNotAFile = 267,
-    kIoFailure = 29,
-};
-
-bool OnePath(const std::string& list, std::string& path) {
-    const size_t end = list.find('\0');
-    if (end == std::string::npos || end == 0 || list.size() != end + 2 || list[end + 1] != '\0') {
-        return false;
-    }
-    path = list.substr(0, end);
-    return true;
-}
-
-int32_t AnswerOf(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return kNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kAccessDenied;
-        default:
-            return kIoFailure;
-    }
-}
 
 // Both a rename and an unlink need the right to change the folder that holds the name.
 bool FolderWritable(const std::string& path) {
@@ -57,7 +24,7 @@ bool FolderWritable(const std::string& path) {
 int32_t MoveAnswer(const std::string& source, const std::string& destination) {
     struct stat info {};
     if (stat(source.c_str(), &info) != 0) {
-        return AnswerOf(errno);
+        return ResultOf(errno);
     }
     if (!S_ISREG(info.st_mode)) {
         return kNotAFile;
@@ -79,7 +46,7 @@ int32_t MoveAnswer(const std::string& source, const std::string& destination) {
 int32_t DeleteAnswer(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
-        return AnswerOf(errno);
+        return ResultOf(errno);
     }
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
@@ -95,11 +62,11 @@ int32_t DeleteAnswer(const std::string& path) {
 int32_t PosixFileOpCheck::Answer(const FileOpRequest& request) {
     std::string from;
     std::string to;
-    if (!OnePath(request.from, from)) {
+    if (!SinglePath(request.from, from)) {
         return kBadRequest;
     }
     if (request.func == kFoMove) {
-        return OnePath(request.to, to) ? MoveAnswer(from, to) : kBadRequest;
+        return SinglePath(request.to, to) ? MoveAnswer(from, to) : kBadRequest;
     }
     return request.func == kFoDelete ? DeleteAnswer(from) : kBadRequest;
 }
