@@ -120,13 +120,15 @@ std::vector<Delivered> Lay(Sandbox& box, std::mt19937& random,
     for (const std::string folder : {"SYSTEM", "LAN"}) {
         const std::string installed = box.Root() + "/" + folder + "/";
         const std::string incoming = installed + "UPDATE/";
+        const int count = counts[folder == "LAN"];
+        // One settings database in most folders; a failing one only as the failing file.
+        const int settingsAt = static_cast<int>(random() % static_cast<unsigned>(count + 1));
         bool settings = false;
-        for (int i = 0; i < counts[folder == "LAN"]; ++i, --failAt) {
-            int kind = static_cast<int>(random() % 10);
+        for (int i = 0; i < count; ++i, --failAt) {
+            int kind = i == settingsAt && !settings ? 9 : static_cast<int>(random() % 9);
             if (failAt == 0) {
-                kind = settings ? 10 : 10 + static_cast<int>(random() % 3);
-            } else if (kind == 9 && settings) {
-                kind = 0;
+                kind = settings || i == settingsAt ? 10 + static_cast<int>(random() % 2)
+                                                   : 10 + static_cast<int>(random() % 3);
             }
             std::string name = folder.substr(0, 1) + std::to_string(i);
             if (kind < 4 || kind == 10) {  // plain: newer, older, equal, new; newer in use
@@ -187,7 +189,7 @@ std::vector<std::pair<std::string, std::string>> Actions(const std::string& json
 
 TEST(Plan, TheStartDoesWhatThePlanSaidAndThePlanChangesNothing) {
     std::mt19937 random(20261207);
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Sandbox box;
         std::vector<std::unique_ptr<Held>> held;
@@ -196,7 +198,6 @@ TEST(Plan, TheStartDoesWhatThePlanSaidAndThePlanChangesNothing) {
         const auto before = Snapshot(box.Root());
         const ToolResult plan = Plan(PlanOf(box, " --json"));
         EXPECT_EQ(Snapshot(box.Root()), before) << "the plan changed the installation";
-        EXPECT_EQ(fs::directory_iterator(box.Program()) != fs::directory_iterator(), true);
 
         box.Run({"main.mdb"});
         const auto actions = Actions(plan.out);
