@@ -56,6 +56,7 @@ database "$root/SYSTEM/UPDATE/report.mdb" 11
 echo "help, first edition" >"$root/SYSTEM/help.txt"
 touch -d '2024-01-01' "$root/SYSTEM/help.txt"
 echo "help, second edition" >"$root/SYSTEM/UPDATE/help.txt"
+echo "お知らせ、初版" >"$root/SYSTEM/UPDATE/お知らせ.txt"
 # LAN: a newer settings database; the user's option password must survive it.
 database "$root/LAN/maintenance.sys" 3 "users-own-password"
 database "$root/LAN/UPDATE/maintenance.sys" 4 "shipped-default"
@@ -84,6 +85,9 @@ echo "Sample installation in $root"
 echo
 echo "== Before the start"
 show
+echo
+echo "== What the next start will do with each delivery (p2wg plan; changes nothing)"
+"$bin/p2wg" plan "$root"
 echo
 echo "== 1. Pelorin2 main.mdb"
 "$prog/Pelorin2" main.mdb

@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "launcher/Workgroup.h"
+#include "plan/Plan.h"
 #include "platform/Error.h"
+#include "platform/posix/PlanPorts_posix.h"
 #include "platform/posix/PosixMachine.h"
 #include "platform/posix/WorkgroupFile.h"
 #include "update/GetP2S_VerInfo.h"
@@ -26,7 +29,8 @@ const char* kUsage =
     "       p2wg add-account <wgf> <name> <password | ->\n"
     "       p2wg remove-account <wgf> <name>\n"
     "       p2wg secure <database> <account>...\n"
-    "       p2wg stamp <database> [--program-folder <dir>]\n";
+    "       p2wg stamp <database> [--program-folder <dir>]\n"
+    "       p2wg plan [<install root>] [--program-folder <dir>] [--json]\n";
 
 std::string Describe(int32_t number) {
     switch (number) {
@@ -114,6 +118,55 @@ int Stamp(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+// What the next start would do with each delivery; exit 0 when it gets through both
+// folders, 1 when it stops, 2 for bad usage or an installation that cannot be read.
+int Plan(const std::vector<std::string>& args) {
+    namespace fs = std::filesystem;
+    const auto request =
+        p2::plan::ParseArguments(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!request) {
+        std::cerr << p2::plan::kUsage;
+        return p2::plan::kExitCannot;
+    }
+    std::optional<std::string> root = request->root;
+    std::optional<std::string> programFolder = request->programFolder;
+    std::error_code error;
+    if (!root) {
+        // The installation of the launcher beside this tool, as it finds its own folder.
+        const fs::path launcher = fs::canonical(fs::path(OwnFolder()) / "Pelorin2", error);
+        if (error) {
+            std::cerr << "p2wg: no Pelorin2 beside p2wg: name the install root\n";
+            return p2::plan::kExitCannot;
+        }
+        programFolder = programFolder.value_or(launcher.parent_path().string());
+        root = launcher.parent_path().parent_path().string();
+    }
+    std::string rootText = fs::absolute(*root, error).lexically_normal().string();
+    while (rootText.size() > 1 && rootText.back() == '/') {
+        rootText.pop_back();
+    }
+    const bool folder = !error && fs::is_directory(rootText, error);
+    if (folder) {
+        fs::directory_iterator listing(rootText, error);
+    }
+    if (!folder || error) {
+        std::cerr << "p2wg: " << *root << ": not a readable folder\n";
+        return p2::plan::kExitCannot;
+    }
+    const std::string program = programFolder.value_or(rootText + "/Pelorin2");
+    if (!fs::is_directory(program, error)) {
+        std::cerr << "p2wg: " << program << ": no program folder (name it with --program-folder)\n";
+        return p2::plan::kExitCannot;
+    }
+    p2::posix::PosixFiles files;
+    p2::posix::SqliteDatabaseService database(nullptr, true);
+    p2::posix::PosixFileOpCheck check;
+    const p2::plan::Plan plan = p2::plan::MakePlan(rootText == "/" ? rootText : rootText + "/",
+                                                   program, files, database, check);
+    std::cout << (request->json ? p2::plan::FormatJson(plan) : p2::plan::FormatText(plan));
+    return plan.Completes() ? p2::plan::kExitCompletes : p2::plan::kExitStops;
+}
+
 std::string ReadPassword(const std::string& given) {
     if (given != "-") {
         return given;
@@ -146,6 +199,8 @@ int Run(const std::vector<std::string>& args) {
         p2::posix::RemoveWorkgroupAccount(args[1], args[2]);
     } else if (command == "secure" && n >= 3) {
         p2::posix::SecureDatabase(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+    } else if (command == "plan") {
+        return Plan(args);
     } else if (command == "stamp" && n >= 2) {
         return Stamp(args);
     } else {

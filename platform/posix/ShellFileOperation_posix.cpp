@@ -14,54 +14,13 @@
 #include <vector>
 
 #include "platform/posix/FileLock_posix.h"
+#include "platform/posix/FileOpResult_posix.h"
 #include "platform/posix/PassFacts.h"
 #include "platform/posix/PosixPorts.h"
 #include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {
 namespace {
-
-// The non-zero results, after the Win32 error numbers that the Windows service answers with:
-enum FileOpResult : int32_t {
-    kDone = 0,
-    kNotFound = 2,        // the source, or the file to delete, does not exist
-    kAccessDenied = 5,    // no right to change a folder, or a read-only file system
-    kInUse = 32,          // another process holds a lock on the source or the destination
-    kBadRequest = 87,     // not exactly one path per list, or an unknown function
-    kNotAFile = 267,      // a folder or other non-file where a file is needed
-    kIoFailure = 29,      // reading, writing or syncing failed; nothing was changed
-    kSourceLeftOver = 1,  // moved across file systems, but the source could not be removed
-};
-
-// "path\0\0" with exactly one non-empty path.
-bool SinglePath(const std::string& list, std::string& path) {
-    const size_t end = list.find('\0');
-    if (end == std::string::npos || end == 0 || list.size() != end + 2 || list[end + 1] != '\0') {
-        return false;
-    }
-    path = list.substr(0, end);
-    return true;
-}
-
-int32_t ResultOf(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return kNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kAccessDenied;
-        case EISDIR:
-        case ENOTEMPTY:
-            return kNotAFile;
-        case EBUSY:
-        case ETXTBSY:
-            return kInUse;
-        default:
-            return kIoFailure;
-    }
-}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');

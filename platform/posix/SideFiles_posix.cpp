@@ -204,6 +204,49 @@ bool PrepareMove(const std::string& source, bool sourceIsDatabase, const std::st
     return SettleSideFiles(source) && SettleSideFiles(destination);
 }
 
+namespace {
+
+// Whether SettleSideFiles could fold in what lies beside `path`: nothing there, side files of
+// a database that no other program holds, or files beside no database that are no side files.
+bool SettleableSideFiles(const std::string& path) {
+    if (!AnySideFile(path)) {
+        return true;
+    }
+    if (!IsDatabase(path)) {
+        return !AnyHeadedSideFile(path);
+    }
+    for (const Suffix& suffix : kSuffixes) {
+        const std::string side = path + std::string(suffix.text);
+        if (Exists(side) && LockedByAnotherProcess(side)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool MoveAllowedBySideFiles(const std::string& source, const std::string& destination) {
+    if (!IsDatabase(source)) {
+        return !SideFileFor(source, destination);
+    }
+    return SettleableSideFiles(source) && SettleableSideFiles(destination);
+}
+
+bool DeleteAllowedBySideFiles(const std::string& path) {
+    if (!AnySideFile(path) || !IsDatabase(path)) {
+        return true;
+    }
+    for (const Suffix& suffix : kSuffixes) {
+        const std::string side = path + std::string(suffix.text);
+        if (Exists(side) && IsSideFileNamed(AT_FDCWD, side, suffix) &&
+            LockedByAnotherProcess(side)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool DeleteSideFiles(const std::string& path) {
     if (!AnySideFile(path) || !IsDatabase(path)) {
         return true;

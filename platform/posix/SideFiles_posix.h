@@ -31,6 +31,11 @@ bool PrepareMove(const std::string& source, bool sourceIsDatabase, const std::st
 // when one is held by another program or cannot be deleted. Only databases need asking.
 bool DeleteSideFiles(const std::string& path);
 
+// What PrepareMove and DeleteSideFiles would answer, found by looking only: for a reader that
+// may change nothing.
+bool MoveAllowedBySideFiles(const std::string& source, const std::string& destination);
+bool DeleteAllowedBySideFiles(const std::string& path);
+
 // The database at `path` opened to be written in the mode it keeps (WAL included).
 SqliteHandle OpenForWriting(const std::string& path);
 

@@ -14,14 +14,16 @@ class PassFacts;
 
 class SqliteDatabaseService final : public DatabaseService {
   public:
-    SqliteDatabaseService();
-    // Reads the header of each file through what the update pass knows of it.
-    explicit SqliteDatabaseService(std::shared_ptr<PassFacts> facts);
+    // Reads the header of each file through what the update pass knows of it, when given
+    // that; a read-only service opens every database for reading only and never writes one.
+    explicit SqliteDatabaseService(std::shared_ptr<PassFacts> facts = nullptr,
+                                   bool readOnly = false);
     ~SqliteDatabaseService() override;
     DBEngine& Engine() override;
 
   private:
     std::shared_ptr<PassFacts> facts_;
+    bool readOnly_;
     std::unique_ptr<DBEngine> engine_;
 };
 

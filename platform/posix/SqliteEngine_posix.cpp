@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/PrivateCopy_posix.h"
 #include "platform/posix/SideFiles_posix.h"
 #include "platform/posix/SqliteFile.h"
 #include "platform/posix/WorkgroupFile.h"
@@ -20,6 +21,7 @@ namespace {
 // One open file, shared by the database and its recordsets: closing the database ends
 // them all, whichever object goes first.
 struct Connection {
+    std::unique_ptr<PrivateCopy> copy;  // outlives the handle on it
     SqliteHandle db;
     bool writable = false;
     std::string path;
@@ -386,7 +388,8 @@ int32_t CachedVerdict(const std::string& systemDb, const std::string& user,
 
 class SqliteEngine final : public DBEngine {
   public:
-    explicit SqliteEngine(std::shared_ptr<PassFacts> facts) : facts_(std::move(facts)) {}
+    SqliteEngine(std::shared_ptr<PassFacts> facts, bool readOnly)
+        : facts_(std::move(facts)), readOnly_(readOnly) {}
     void SetSystemDB(const std::string& path) override { systemDb_ = path; }
     void SetDefaultUser(const std::string& user) override { user_ = user; }
     void SetDefaultPassword(const std::string& password) override { password_ = password; }
@@ -394,22 +397,28 @@ class SqliteEngine final : public DBEngine {
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
         // The file first: a file that is no database needs no log-on, so a delivery of plain
         // files never pays for the deliberately slow password check.
-        OpenedFile file = OpenExistingFile(path, true, facts_.get());
+        std::unique_ptr<PrivateCopy> copy = readOnly_ ? PrivateCopy::IfSideFiles(path) : nullptr;
+        const std::string& opened = copy ? copy->Path() : path;
+        OpenedFile file =
+            OpenExistingFile(opened, !readOnly_ || copy, copy ? nullptr : facts_.get());
         const int32_t verdict = CachedVerdict(systemDb_, user_, password_);
         if (verdict != 0) {
             throw AppError(verdict);
         }
         CheckPermission(file.db.get(), user_);
         auto connection = std::make_shared<Connection>();
+        connection->copy = std::move(copy);
         connection->db = std::move(file.db);
-        connection->writable = file.writable || (file.wal && access(path.c_str(), W_OK) == 0);
-        connection->path = path;
+        connection->writable =
+            file.writable || (!readOnly_ && file.wal && access(opened.c_str(), W_OK) == 0);
+        connection->path = opened;
         connection->walPicture = file.wal;
         return std::make_unique<SqliteDatabase>(std::move(connection));
     }
 
   private:
     std::shared_ptr<PassFacts> facts_;
+    bool readOnly_;
     std::string systemDb_;
     std::string user_;
     std::string password_;
@@ -417,9 +426,8 @@ class SqliteEngine final : public DBEngine {
 
 }  // namespace
 
-SqliteDatabaseService::SqliteDatabaseService() = default;
-SqliteDatabaseService::SqliteDatabaseService(std::shared_ptr<PassFacts> facts)
-    : facts_(std::move(facts)) {}
+SqliteDatabaseService::SqliteDatabaseService(std::shared_ptr<PassFacts> facts, bool readOnly)
+    : facts_(std::move(facts)), readOnly_(readOnly) {}
 SqliteDatabaseService::~SqliteDatabaseService() = default;
 
 DBEngine& SqliteDatabaseService::Engine() {
@@ -427,7 +435,7 @@ DBEngine& SqliteDatabaseService::Engine() {
         if (sqlite3_initialize() != SQLITE_OK) {
             throw AppError(kErrCannotCreateObject);
         }
-        engine_ = std::make_unique<SqliteEngine>(facts_);
+        engine_ = std::make_unique<SqliteEngine>(facts_, readOnly_);
     }
     return *engine_;
 }

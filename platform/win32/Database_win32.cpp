@@ -198,7 +198,8 @@ class Win32Database final : public Database {
 
 class Win32DBEngine final : public DBEngine {
   public:
-    explicit Win32DBEngine(ComPtr<IDispatch> engine) : engine_(std::move(engine)) {}
+    Win32DBEngine(ComPtr<IDispatch> engine, bool readOnly)
+        : engine_(std::move(engine)), readOnly_(readOnly) {}
 
     void SetSystemDB(const std::string& path) override { Put(L"SystemDB", path); }
     void SetDefaultUser(const std::string& user) override { Put(L"DefaultUser", user); }
@@ -209,7 +210,19 @@ class Win32DBEngine final : public DBEngine {
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
         BstrArg name(path);
         Variant result;
-        Invoke(engine_.get(), L"OpenDatabase", DISPATCH_METHOD, {name.get()}, result.get());
+        if (readOnly_) {
+            // Options (shared) and ReadOnly: the engine then writes nothing to the file.
+            Variant shared;
+            (*shared.get()).vt = VT_BOOL;
+            (*shared.get()).boolVal = VARIANT_FALSE;
+            Variant readOnly;
+            (*readOnly.get()).vt = VT_BOOL;
+            (*readOnly.get()).boolVal = VARIANT_TRUE;
+            Invoke(engine_.get(), L"OpenDatabase", DISPATCH_METHOD,
+                   {name.get(), shared.get(), readOnly.get()}, result.get());
+        } else {
+            Invoke(engine_.get(), L"OpenDatabase", DISPATCH_METHOD, {name.get()}, result.get());
+        }
         return std::make_unique<Win32Database>(TakeObject(result));
     }
 
@@ -220,16 +233,17 @@ class Win32DBEngine final : public DBEngine {
     }
 
     ComPtr<IDispatch> engine_;
+    bool readOnly_;
 };
 
 }  // namespace
 
-Win32DatabaseService::Win32DatabaseService() = default;
+Win32DatabaseService::Win32DatabaseService(bool readOnly) : readOnly_(readOnly) {}
 Win32DatabaseService::~Win32DatabaseService() = default;
 
 DBEngine& Win32DatabaseService::Engine() {
     if (!engine_) {
-        engine_ = std::make_unique<Win32DBEngine>(CreateObject(L"DAO.DBEngine.36"));
+        engine_ = std::make_unique<Win32DBEngine>(CreateObject(L"DAO.DBEngine.36"), readOnly_);
     }
     return *engine_;
 }

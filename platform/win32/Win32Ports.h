@@ -68,11 +68,13 @@ class Win32Process final : public Process {
 // The DAO 3.6 engine ("DAO.DBEngine.36") through late binding.
 class Win32DatabaseService final : public DatabaseService {
   public:
-    Win32DatabaseService();
+    // A read-only service opens every database with DAO's ReadOnly argument set.
+    explicit Win32DatabaseService(bool readOnly = false);
     ~Win32DatabaseService() override;
     DBEngine& Engine() override;
 
   private:
+    bool readOnly_;
     std::unique_ptr<DBEngine> engine_;
 };
 
