@@ -58,6 +58,24 @@ std::vector<std::string> BoxTextsInTrace(const std::string& trace) {
     return texts;
 }
 
+// The trace file is open for writing as this program's standard error: read it sharing all.
+std::string ReadTrace(const std::string& path) {
+    std::string text;
+    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        text.append(buffer, n);
+    }
+    CloseHandle(file);
+    return text;
+}
+
 void SetWriteTime(const std::string& path, int64_t secondsSinceEpoch) {
     const int64_t ticks = (secondsSinceEpoch + 11644473600LL) * 10000000LL;
     FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
@@ -112,7 +130,7 @@ class InstalledLauncher : public ::testing::Test {
         // P2_TRACE_FILE names; the launcher inherits it, and Wine writes its trace there.
         const char* traceFile = std::getenv("P2_TRACE_FILE");
         const std::string trace = traceFile ? traceFile : "";
-        const size_t traced = ReadText(trace).size();
+        const size_t traced = ReadTrace(trace).size();
         test::ScopedEnvironment environment(
             {{L"P2_RECORD_FILE", W(RecordFile())}, {L"WINEDEBUG", L"-all,+relay"}});
         HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -137,7 +155,7 @@ class InstalledLauncher : public ::testing::Test {
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
         CloseHandle(job);
-        const std::string all = ReadText(trace);
+        const std::string all = ReadTrace(trace);
         boxes_ = BoxTextsInTrace(all.substr(std::min(traced, all.size())));
         return ended;
     }
