@@ -40,11 +40,11 @@ cmake -S "$source_dir" -B "$build_dir" \
 cmake --build "$build_dir" -j2
 status=0
 echo "== Windows tests, ANSI code page 932 (ja_JP.UTF-8)"
-LC_ALL=ja_JP.UTF-8 P2_EXPECTED_ACP=932 ctest --test-dir "$build_dir" --output-on-failure || status=$?
+LC_ALL=ja_JP.UTF-8 P2_EXPECTED_ACP=932 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || status=$?
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 echo "== Windows ports and end to end, ANSI code page 65001 (hi_IN.UTF-8)"
-LC_ALL=hi_IN.UTF-8 P2_EXPECTED_ACP=65001 ctest --test-dir "$build_dir" --output-on-failure \
+LC_ALL=hi_IN.UTF-8 P2_EXPECTED_ACP=65001 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error \
     -L '^p2_win32_(ports|e2e)_tests$' || status=$?
 wineserver -k 2>/dev/null || true
 exit $status

@@ -121,6 +121,13 @@ class InstalledLauncher : public ::testing::Test {
     }
 
     std::string ProgramFolder() const { return root_ / programFolderName_; }
+    // The command line that Access must receive for `target` in the program folder.
+    std::string LaunchLine(const std::string& target) const {
+        const std::string folder = ProgramFolder();
+        return "\"" + accessPath_ + "\" /Runtime \"" + folder + "\\" + target + "\" /Wrkgrp \"" +
+               folder + "\\Pelorin2.wgf\" /User " + GetWorkgroupUser() + " /Pwd " +
+               GetWorkgroupPassword();
+    }
     std::string RecordFile() const { return root_ / "record.txt"; }
 
     // Runs the launcher with `arguments` and waits (bounded) until it has ended and whatever
@@ -177,11 +184,7 @@ TEST_F(InstalledLauncher, StartsAccessWithTheExactCommandLine) {
     WriteText(ProgramFolder() + "\\販売 管理.mdb", "x");
     ASSERT_TRUE(Run(L" \"Z:\\elsewhere\\販売 管理.mdb\""));
     ASSERT_TRUE(Exists(RecordFile()));
-    const std::string folder = ProgramFolder();
-    EXPECT_EQ(ReadText(RecordFile()), "\"" + accessPath_ + "\" /Runtime \"" + folder +
-                                          "\\販売 管理.mdb\" /Wrkgrp \"" + folder +
-                                          "\\Pelorin2.wgf\" /User " + GetWorkgroupUser() +
-                                          " /Pwd " + GetWorkgroupPassword());
+    EXPECT_EQ(ReadText(RecordFile()), LaunchLine("販売 管理.mdb"));
 }
 
 // A program folder and an Access folder with Japanese names and blanks, in both ANSI code
@@ -199,11 +202,7 @@ TEST_F(JapaneseFolders, StartsAccessWithTheirNamesIntact) {
                           W(office + "\\MSACCESS.EXE").c_str(), FALSE));
     RegisterAccess(office + "\\MSACCESS.EXE");
     ASSERT_TRUE(Run(L" \"販売 管理.mdb\""));
-    const std::string folder = ProgramFolder();
-    EXPECT_EQ(ReadText(RecordFile()), "\"" + office + "\\MSACCESS.EXE\" /Runtime \"" + folder +
-                                          "\\販売 管理.mdb\" /Wrkgrp \"" + folder +
-                                          "\\Pelorin2.wgf\" /User " + GetWorkgroupUser() +
-                                          " /Pwd " + GetWorkgroupPassword());
+    EXPECT_EQ(ReadText(RecordFile()), LaunchLine("販売 管理.mdb"));
     EXPECT_TRUE(boxes_.empty());
 }
 
