@@ -60,20 +60,7 @@ std::vector<std::string> BoxTextsInTrace(const std::string& trace) {
 
 // The trace file is open for writing as this program's standard error: read it sharing all.
 std::string ReadTrace(const std::string& path) {
-    std::string text;
-    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return text;
-    }
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-        text.append(buffer, n);
-    }
-    CloseHandle(file);
-    return text;
+    return ReadText(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
 void SetWriteTime(const std::string& path, int64_t secondsSinceEpoch) {
