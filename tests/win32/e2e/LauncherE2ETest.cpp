@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/Main.h"
 #include "launcher/Workgroup.h"
 #include "update/FileUpdate.h"
 #include "win32/Win32TestSupport.h"
@@ -25,35 +26,48 @@ using test::WriteText;
 constexpr const wchar_t* kAccessClassKey =
     L"Software\\Classes\\Access.Application.10\\shell\\open\\command";
 
-// The texts of the message boxes in Wine's relay trace of MessageBoxW, whose arguments it
-// writes as L"..." with \n, \r, \t, \", \\ and \xxxx (four hex digits) escapes, cut after
-// some 300 characters of trace.
+// One L"..." of Wine's trace from `open`, with its \n, \r, \t, \", \\ and \xxxx (four hex
+// digits) escapes undone; `end` is left after its closing quote.
+std::string DecodeTraced(const std::string& trace, size_t open, size_t& end) {
+    std::wstring text;
+    size_t i = open + 2;
+    for (; i < trace.size() && trace[i] != '"' && trace[i] != '\n'; ++i) {
+        if (trace[i] != '\\' || i + 1 >= trace.size()) {
+            text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(trace[i])));
+            continue;
+        }
+        const char c = trace[++i];
+        if (c == 'n' || c == 'r' || c == 't') {
+            text.push_back(c == 'n' ? L'\n' : c == 'r' ? L'\r' : L'\t');
+        } else if (std::isxdigit(static_cast<unsigned char>(c)) && i + 3 < trace.size()) {
+            text.push_back(
+                static_cast<wchar_t>(std::strtoul(trace.substr(i, 4).c_str(), nullptr, 16)));
+            i += 3;
+        } else {
+            text.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    end = i + 1;
+    return Narrow(text);
+}
+
+// The texts of the program's own message boxes (those with its title as caption) in Wine's
+// relay trace of MessageBoxW; a text is cut after some 300 characters of trace.
 std::vector<std::string> BoxTextsInTrace(const std::string& trace) {
     std::vector<std::string> texts;
     const std::string call = "Call user32.MessageBoxW(";
     for (size_t at = trace.find(call); at != std::string::npos; at = trace.find(call, at + 1)) {
-        const size_t open = trace.find("L\"", at);
-        if (open == std::string::npos || trace.find('\n', at) < open) {
+        const size_t lineEnd = trace.find('\n', at);
+        size_t end = 0;
+        const size_t textAt = trace.find("L\"", at);
+        if (textAt >= lineEnd) {
             continue;
         }
-        std::wstring text;
-        for (size_t i = open + 2; i < trace.size() && trace[i] != '"' && trace[i] != '\n'; ++i) {
-            if (trace[i] != '\\' || i + 1 >= trace.size()) {
-                text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(trace[i])));
-                continue;
-            }
-            const char c = trace[++i];
-            if (c == 'n' || c == 'r' || c == 't') {
-                text.push_back(c == 'n' ? L'\n' : c == 'r' ? L'\r' : L'\t');
-            } else if (std::isxdigit(static_cast<unsigned char>(c)) && i + 3 < trace.size()) {
-                text.push_back(
-                    static_cast<wchar_t>(std::strtoul(trace.substr(i, 4).c_str(), nullptr, 16)));
-                i += 3;
-            } else {
-                text.push_back(static_cast<wchar_t>(c));
-            }
+        const std::string text = DecodeTraced(trace, textAt, end);
+        const size_t captionAt = trace.find("L\"", end);
+        if (captionAt < lineEnd && DecodeTraced(trace, captionAt, end) == kAppTitle) {
+            texts.push_back(text);
         }
-        texts.push_back(Narrow(text));
     }
     return texts;
 }
