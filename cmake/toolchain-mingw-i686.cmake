@@ -3,10 +3,19 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(P2_MINGW_PREFIX i686-w64-mingw32)
-# The POSIX thread model: GoogleTest needs std::mutex, which the win32 model of GCC 12
-# lacks. Static linking keeps libwinpthread out of the program's imports.
-set(CMAKE_C_COMPILER ${P2_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${P2_MINGW_PREFIX}-g++-posix)
+# The thread model of the toolchain's runtime. The win32 model (the default) imports nothing
+# that Windows XP lacks: it is the one the shipped program is linked with. The posix model's
+# runtime needs GetTickCount64 (Vista and later), but GoogleTest needs its std::mutex, which
+# the win32 model of GCC 12 lacks: the test builds use it, and build the shipped program
+# apart (see the top-level CMakeLists.txt).
+if(NOT P2_MINGW_THREADS)
+    set(P2_MINGW_THREADS win32)
+endif()
+set(P2_MINGW_THREADS ${P2_MINGW_THREADS} CACHE STRING "Thread model of mingw-w64: win32 or posix")
+# The checks CMake compiles in projects of their own must use the same compilers.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES P2_MINGW_THREADS)
+set(CMAKE_C_COMPILER ${P2_MINGW_PREFIX}-gcc-${P2_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${P2_MINGW_PREFIX}-g++-${P2_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${P2_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${P2_MINGW_PREFIX})

@@ -18,7 +18,7 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
         libgmock-dev desktop-file-utils libxml2-utils util-linux \
         clang libclang-rt-14-dev \
         binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686 \
-        g++-mingw-w64-i686-posix wine wine32 \
+        g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 locales wine wine32 \
         wixl msitools lintian dpkg-dev pkexec zenity >/dev/null
 fi
 

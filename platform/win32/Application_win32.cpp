@@ -39,10 +39,15 @@ void Win32Application::SetTitle(const std::string& title) {
     title_ = Widen(title);
 }
 
+bool AnotherInstanceRuns(bool created, unsigned long lastError) {
+    return created ? lastError == ERROR_ALREADY_EXISTS : lastError == ERROR_ACCESS_DENIED;
+}
+
 bool Win32Application::PrevInstance() {
-    if (!instanceMutex_) {
+    if (!instanceTested_) {
         instanceMutex_ = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-        prevInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
+        prevInstance_ = AnotherInstanceRuns(instanceMutex_ != nullptr, GetLastError());
+        instanceTested_ = true;
     }
     return prevInstance_;
 }
@@ -54,7 +59,7 @@ std::string Win32Application::ProgramFolder() {
 }
 
 std::string Win32Application::ArgumentText() {
-    return Narrow(ArgumentsOf(GetCommandLineW()));
+    return Narrow(ArgumentsOf(GetCommandLineW(), ModulePath()));
 }
 
 void Win32Application::MessageBox(const std::string& text, MessageStyle style) {

@@ -20,7 +20,17 @@ class FindHandle {
     FindHandle(const FindHandle&) = delete;
     FindHandle& operator=(const FindHandle&) = delete;
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW& data) { return FindNextFileW(handle_, &data) != FALSE; }
+    // False at the end of the listing; any other failure raises.
+    bool Next(WIN32_FIND_DATAW& data) {
+        if (FindNextFileW(handle_, &data)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_NO_MORE_FILES) {
+            throw AppError(FileErrorNumber(error));
+        }
+        return false;
+    }
 
   private:
     HANDLE handle_;
@@ -58,7 +68,14 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
     WIN32_FIND_DATAW data{};
     FindHandle find(Widen(folder + "\\*.*"), data);
     if (!find.valid()) {
-        return names;
+        // Only a missing folder is an empty one: a folder that cannot be read (no right to
+        // it, a share gone) must not let the pass succeed on what it did not see.
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_NO_MORE_FILES) {
+            return names;
+        }
+        throw AppError(FileErrorNumber(error));
     }
     do {
         if (Accepted(data, true)) {

@@ -25,18 +25,51 @@ bool Exists(const std::string& path) {
     return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-template <class Text, class Convert>
-Text List(const std::vector<std::string>& items, Convert convert) {
-    Text list;
-    for (const auto& item : items) {
-        list += convert(item);
-        list.push_back(0);
+bool AnyExists(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+        if (Exists(path)) {
+            return true;
+        }
     }
-    list.push_back(0);
+    return false;
+}
+
+bool AllExist(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+        if (!Exists(path)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring WideList(const std::vector<std::string>& items) {
+    std::wstring list;
+    for (const auto& item : items) {
+        list += Widen(item);
+        list.push_back(L'\0');
+    }
+    list.push_back(L'\0');
     return list;
 }
 
 }  // namespace
+
+int32_t ConfirmedResult(uint32_t func, int32_t result, bool aborted, bool sourceLeft,
+                        bool destinationThere) {
+    if (result != 0) {
+        return result;
+    }
+    if (aborted) {
+        return ERROR_CANCELLED;
+    }
+    // Wine answers 0 for a move that a sharing violation refused, and nothing tells the
+    // caller which file was affected: the files themselves are the answer.
+    if (sourceLeft || (func == kFoMove && !destinationThere)) {
+        return ERROR_WRITE_FAULT;
+    }
+    return 0;
+}
 
 int32_t Win32ShellFileOperation::Run(const FileOpRequest& request) {
     const auto from = Items(request.from);
@@ -44,48 +77,26 @@ int32_t Win32ShellFileOperation::Run(const FileOpRequest& request) {
     if (from.empty()) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if (request.func == kFoDelete || request.func == kFoMove) {
-        for (const auto& path : from) {
-            if (!Exists(path)) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-        }
+    if ((request.func == kFoDelete || request.func == kFoMove) && !AllExist(from)) {
+        return ERROR_FILE_NOT_FOUND;
     }
 
-    bool exact = true;
-    for (const auto& path : from) {
-        bool representable = true;
-        ToAnsi(path, &representable);
-        exact = exact && representable;
-    }
-    for (const auto& path : to) {
-        bool representable = true;
-        ToAnsi(path, &representable);
-        exact = exact && representable;
-    }
-
-    if (exact) {
-        const auto ansiFrom =
-            List<std::string>(from, [](const std::string& s) { return ToAnsi(s); });
-        const auto ansiTo = List<std::string>(to, [](const std::string& s) { return ToAnsi(s); });
-        SHFILEOPSTRUCTA op{};
-        op.hwnd = nullptr;
-        op.wFunc = request.func;
-        op.pFrom = ansiFrom.c_str();
-        op.pTo = to.empty() ? nullptr : ansiTo.c_str();
-        op.fFlags = request.flags;
-        return SHFileOperationA(&op);
-    }
-    // Names that the ANSI code page cannot spell go through the wide form.
-    const auto wideFrom = List<std::wstring>(from, [](const std::string& s) { return Widen(s); });
-    const auto wideTo = List<std::wstring>(to, [](const std::string& s) { return Widen(s); });
+    // Always the wide form: the ANSI one silently spells a name the code page lacks with a
+    // look-alike (é as e, ～ as ~) and so acts on another file, or on none.
+    const std::wstring wideFrom = WideList(from);
+    const std::wstring wideTo = WideList(to);
     SHFILEOPSTRUCTW op{};
     op.hwnd = nullptr;
     op.wFunc = request.func;
     op.pFrom = wideFrom.c_str();
     op.pTo = to.empty() ? nullptr : wideTo.c_str();
     op.fFlags = request.flags;
-    return SHFileOperationW(&op);
+    const int result = SHFileOperationW(&op);
+    if (request.func != kFoDelete && request.func != kFoMove) {
+        return result;
+    }
+    return ConfirmedResult(request.func, result, op.fAnyOperationsAborted != FALSE, AnyExists(from),
+                           to.empty() || AllExist(to));
 }
 
 }  // namespace p2::win32

@@ -35,9 +35,11 @@ std::string FromWide(UINT codePage, std::wstring_view text, bool* exact) {
     if (text.empty()) {
         return {};
     }
-    // The default-character report is refused for the UTF code pages, which represent all.
+    // The default-character report is refused for the UTF code pages, which represent all;
+    // the ANSI code page is one of them when Windows is set to "Use Unicode UTF-8".
     BOOL usedDefault = FALSE;
-    const bool check = exact && codePage != CP_UTF8 && codePage != CP_UTF7;
+    const UINT actual = codePage == CP_ACP ? GetACP() : codePage;
+    const bool check = exact && actual != CP_UTF8 && actual != CP_UTF7;
     const int n = WideCharToMultiByte(codePage, 0, text.data(), Length(text.size()), nullptr, 0,
                                       nullptr, check ? &usedDefault : nullptr);
     if (n <= 0) {
@@ -95,6 +97,22 @@ std::wstring ArgumentsOf(std::wstring_view commandLine) {
     return std::wstring(commandLine.substr(end));
 }
 
+std::wstring ArgumentsOf(std::wstring_view commandLine, std::wstring_view modulePath) {
+    const size_t n = modulePath.size();
+    if (n == 0 || commandLine.size() < n ||
+        (commandLine.size() > n && commandLine[n] != L' ' && commandLine[n] != L'\t')) {
+        return ArgumentsOf(commandLine);
+    }
+    std::wstring start(commandLine.substr(0, n));
+    std::wstring module(modulePath);
+    CharUpperBuffW(start.data(), static_cast<DWORD>(n));
+    CharUpperBuffW(module.data(), static_cast<DWORD>(n));
+    if (start != module) {
+        return ArgumentsOf(commandLine);
+    }
+    return std::wstring(commandLine.substr(commandLine.size() > n ? n + 1 : n));
+}
+
 int32_t FileErrorNumber(unsigned long win32Error) {
     switch (win32Error) {
         case ERROR_FILE_NOT_FOUND:
@@ -102,6 +120,7 @@ int32_t FileErrorNumber(unsigned long win32Error) {
         case ERROR_INVALID_NAME:
             return kErrFileNotFound;
         case ERROR_ACCESS_DENIED:
+        case ERROR_NETWORK_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
         case ERROR_BAD_EXE_FORMAT:

@@ -27,6 +27,7 @@ class Win32Application final : public Application {
   private:
     std::wstring title_;
     void* instanceMutex_ = nullptr;
+    bool instanceTested_ = false;
     bool prevInstance_ = false;
 };
 
@@ -51,9 +52,16 @@ class Win32Registry final : public Registry {
 class Win32ShellFileOperation final : public ShellFileOperation {
   public:
     // A delete or move whose source does not exist answers ERROR_FILE_NOT_FOUND without
-    // calling the service, which would otherwise show an error box of its own.
+    // calling the service, which would otherwise show an error box of its own. A move or
+    // delete counts as done only when the files show it.
     int32_t Run(const FileOpRequest& request) override;
 };
+
+// The service's answer checked against the files after the call: non-zero unless the
+// service said done, nothing was aborted, no source is left and (for a move) every
+// destination is there.
+int32_t ConfirmedResult(uint32_t func, int32_t result, bool aborted, bool sourceLeft,
+                        bool destinationThere);
 
 class Win32ScriptHost final : public ScriptHost {
   public:
@@ -89,6 +97,13 @@ std::string FromAnsi(std::string_view text);
 std::wstring ProgramNameOf(std::wstring_view commandLine);
 // What follows the program's name and the one blank after it.
 std::wstring ArgumentsOf(std::wstring_view commandLine);
+// The same, except that a command line that starts with the program's own path unquoted
+// (letter case aside) loses exactly that path, blanks in it included.
+std::wstring ArgumentsOf(std::wstring_view commandLine, std::wstring_view modulePath);
+
+// The answer of the instance test, from CreateMutexW's result and last error. A mutex that
+// exists but may not be opened belongs to an instance with more rights than ours.
+bool AnotherInstanceRuns(bool created, unsigned long lastError);
 
 // The program's error number for a Win32 error code of a file operation.
 int32_t FileErrorNumber(unsigned long win32Error);

@@ -9,7 +9,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "Identity.h"
@@ -23,6 +25,12 @@ namespace {
 std::string ExecutablePath() {
     const char* fromEnvironment = std::getenv("P2_WINDOWS_EXE");
     return fromEnvironment && *fromEnvironment ? fromEnvironment : P2_WINDOWS_EXE;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
 class Executable : public ::testing::Test {
@@ -80,11 +88,42 @@ TEST_F(ExecutableImage, ImportsOnlyLibrariesOfWindowsItself) {
                                           "ole32.dll",    "oleaut32.dll", "comctl32.dll",
                                           "msvcrt.dll",   "version.dll",  "ntdll.dll"};
     ASSERT_FALSE(image_.imports.empty());
-    for (std::string name : image_.imports) {
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        EXPECT_TRUE(system.count(name) == 1) << name << " is not a library of Windows";
+    for (const std::string& name : image_.imports) {
+        EXPECT_TRUE(system.count(Lower(name)) == 1) << name << " is not a library of Windows";
     }
+}
+
+// "library function" for each entry of the list of functions checked as present on XP SP3.
+std::set<std::string> XpImportAllowlist() {
+    std::ifstream in(P2_SOURCE_DIR "/tests/resources/xp_imports.txt");
+    std::set<std::string> entries;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string library;
+        std::string function;
+        if (fields >> library >> function && library[0] != '#') {
+            entries.insert(Lower(library) + " " + function);
+        }
+    }
+    return entries;
+}
+
+// The loader refuses a program that imports a function the system lacks, before the program
+// runs at all: every import must be one checked as present on Windows XP SP3.
+TEST_F(ExecutableImage, ImportsOnlyFunctionsThatWindowsXpHas) {
+    const std::set<std::string> allowed = XpImportAllowlist();
+    ASSERT_GT(allowed.size(), 50u) << "the allowlist was not read";
+    ASSERT_GT(image_.importedFunctions.size(), 50u);
+    std::set<std::string> libraries;
+    for (const ImportedFunction& import : image_.importedFunctions) {
+        libraries.insert(Lower(import.library));
+        EXPECT_EQ(allowed.count(Lower(import.library) + " " + import.function), 1u)
+            << import.library << " " << import.function
+            << ": check its minimum Windows version, then add it to tests/resources/"
+               "xp_imports.txt";
+    }
+    EXPECT_EQ(libraries.size(), image_.imports.size()) << "a library imports no function";
 }
 
 // ---- Version block ---------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace p2::test {
@@ -14,6 +15,8 @@ constexpr std::size_t kResourceDirectory = 2;
 constexpr int kResourceLevels = 3;
 // Entries that point back at a directory could multiply the walk without end.
 constexpr std::size_t kMaxResourceEntries = 4096;
+// A table without its terminating zero would otherwise be read to the end of the file.
+constexpr std::size_t kMaxImportedFunctions = 65536;
 
 struct Section {
     std::uint32_t virtualAddress = 0;
@@ -74,22 +77,49 @@ class Image {
     std::vector<Section> sections_;
 };
 
-std::vector<std::string> ReadImports(const Image& image, std::uint32_t rva, std::uint32_t size) {
+// The functions of one library: 32-bit entries up to a zero one, each an ordinal (high bit
+// set) or the address of a 16-bit hint followed by the name.
+void ReadImportedFunctions(const Image& image, const std::string& library, std::uint32_t rva,
+                           std::vector<ImportedFunction>& out) {
+    const Bytes& file = image.File();
+    for (std::size_t pos = image.Offset(rva);; pos += 4) {
+        if (pos + 4 > file.size()) {
+            throw std::runtime_error("unterminated import lookup table");
+        }
+        const std::uint32_t entry = Le32(file, pos);
+        if (entry == 0) {
+            return;
+        }
+        if (out.size() > kMaxImportedFunctions) {
+            throw std::runtime_error("too many imported functions");
+        }
+        out.push_back({library, (entry & 0x80000000u) != 0 ? "#" + std::to_string(entry & 0xFFFFu)
+                                                           : image.AsciiZ(entry + 2)});
+    }
+}
+
+std::vector<std::string> ReadImports(const Image& image, std::uint32_t rva, std::uint32_t size,
+                                     std::vector<ImportedFunction>& functions) {
     std::vector<std::string> names;
     if (rva == 0 || size == 0) {
         return names;
     }
     const Bytes& file = image.File();
-    // Descriptors of 20 bytes up to an all-zero one; the name's address is at 12.
+    // Descriptors of 20 bytes up to an all-zero one: the lookup table's address at 0 (or, when
+    // that is 0, the address table's at 16) and the name's at 12.
     for (std::size_t pos = image.Offset(rva);; pos += 20) {
         if (pos + 20 > file.size()) {
             throw std::runtime_error("unterminated import directory");
         }
         const std::uint32_t nameRva = Le32(file, pos + 12);
-        if (nameRva == 0 && Le32(file, pos) == 0 && Le32(file, pos + 16) == 0) {
+        const std::uint32_t lookupRva = Le32(file, pos);
+        const std::uint32_t addressRva = Le32(file, pos + 16);
+        if (nameRva == 0 && lookupRva == 0 && addressRva == 0) {
             return names;
         }
         names.push_back(image.AsciiZ(nameRva));
+        ReadImportedFunctions(image, names.back(), lookupRva != 0 ? lookupRva : addressRva,
+                              functions);
     }
 }
 
@@ -203,7 +233,7 @@ PeImage ReadPeImage(const Bytes& file) {
     }
     const Image loaded(file, std::move(sections));
     const auto [importRva, importSize] = directory(kImportDirectory);
-    image.imports = ReadImports(loaded, importRva, importSize);
+    image.imports = ReadImports(loaded, importRva, importSize, image.importedFunctions);
     const auto [resourceRva, resourceSize] = directory(kResourceDirectory);
     image.resources = ReadResourceTree(loaded, resourceRva, resourceSize);
     return image;

@@ -93,9 +93,9 @@ inline bool Exists(const std::string& path) {
     return GetFileAttributesW(W(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline std::string ReadText(const std::string& path) {
-    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+inline std::string ReadText(const std::string& path, DWORD sharing = FILE_SHARE_READ) {
+    HANDLE file = CreateFileW(W(path).c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return {};
     }

@@ -1,11 +1,25 @@
 #!/bin/sh
-# Builds the 32-bit Windows program and its tests with mingw-w64 and runs them under Wine.
+# Builds the 32-bit Windows program and its tests with mingw-w64 and runs them under Wine, in
+# a prefix set up as a Japanese Windows (locale ja_JP.UTF-8: ANSI code page 932), then runs
+# the ports and the end-to-end tests once more with the ANSI code page UTF-8 (65001), which
+# Wine gives for a locale without an ANSI code page of its own (hi_IN.UTF-8).
 # Usage: tests/win32/run_wine_tests.sh [build folder]   (default: build-win)
 set -e
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=${1:-$source_dir/build-win}
 mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)
+
+# Wine takes the ANSI code page from the Unix locale: a missing locale would silently give
+# 1252. The tests assert the code page they expect (P2_EXPECTED_ACP) so that it fails loudly.
+ensure_locale() { # ja_JP.UTF-8
+    name=$(echo "$1" | sed 's/UTF-8$/utf8/')
+    if ! locale -a 2>/dev/null | grep -qx "$name"; then
+        localedef -i "${1%%.*}" -f UTF-8 "$1"
+    fi
+}
+ensure_locale ja_JP.UTF-8
+ensure_locale hi_IN.UTF-8
 
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
@@ -14,15 +28,23 @@ export WINEARCH=win32
 unset DISPLAY WAYLAND_DISPLAY
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
+    LC_ALL=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1
     wineserver -w
 fi
 
+# The tests need the posix thread model (GoogleTest); the launcher they start, and the one
+# that ships, is built with the win32 model by the same build.
 cmake -S "$source_dir" -B "$build_dir" \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DP2_WERROR=ON
+    -DP2_MINGW_THREADS=posix -DCMAKE_BUILD_TYPE=Release -DP2_WERROR=ON
 cmake --build "$build_dir" -j2
 status=0
-ctest --test-dir "$build_dir" --output-on-failure || status=$?
+echo "== Windows tests, ANSI code page 932 (ja_JP.UTF-8)"
+LC_ALL=ja_JP.UTF-8 P2_EXPECTED_ACP=932 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || status=$?
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+echo "== Windows ports and end to end, ANSI code page 65001 (hi_IN.UTF-8)"
+LC_ALL=hi_IN.UTF-8 P2_EXPECTED_ACP=65001 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error \
+    -L '^p2_win32_(ports|e2e)_tests$' || status=$?
 wineserver -k 2>/dev/null || true
 exit $status

@@ -31,4 +31,17 @@ fi
         wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
 ) 9>"$prefix.lock"
-exec wine "$@"
+# A Windows program's children write Wine's debug output to the standard error they inherit
+# from it: the end-to-end tests find their launcher's message boxes there (a relay trace of
+# MessageBoxW). It goes to a file of its own, which the test reads by its Windows name, and
+# is shown after a failed run.
+trace=$(mktemp "${TMPDIR:-/tmp}/p2-wine-trace.XXXXXX")
+P2_TRACE_FILE="Z:$(printf '%s' "$trace" | tr / '\\')"
+export P2_TRACE_FILE
+status=0
+wine "$@" 2>"$trace" || status=$?
+if [ $status -ne 0 ]; then
+    grep -v -e ':Call ' -e ':Ret ' "$trace" >&2 || true
+fi
+rm -f "$trace"
+exit $status

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "launcher/Main.h"
 #include "launcher/Workgroup.h"
+#include "update/FileUpdate.h"
 #include "win32/Win32TestSupport.h"
 #include "win32/engine/EngineTestSupport.h"
 
@@ -21,17 +26,91 @@ using test::WriteText;
 constexpr const wchar_t* kAccessClassKey =
     L"Software\\Classes\\Access.Application.10\\shell\\open\\command";
 
+// One L"..." of Wine's trace from `open`, with its \n, \r, \t, \", \\ and \xxxx (four hex
+// digits) escapes undone; `end` is left after its closing quote.
+std::string DecodeTraced(const std::string& trace, size_t open, size_t& end) {
+    std::wstring text;
+    size_t i = open + 2;
+    for (; i < trace.size() && trace[i] != '"' && trace[i] != '\n'; ++i) {
+        if (trace[i] != '\\' || i + 1 >= trace.size()) {
+            text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(trace[i])));
+            continue;
+        }
+        const char c = trace[++i];
+        if (c == 'n' || c == 'r' || c == 't') {
+            text.push_back(c == 'n' ? L'\n' : c == 'r' ? L'\r' : L'\t');
+        } else if (std::isxdigit(static_cast<unsigned char>(c)) && i + 3 < trace.size()) {
+            text.push_back(
+                static_cast<wchar_t>(std::strtoul(trace.substr(i, 4).c_str(), nullptr, 16)));
+            i += 3;
+        } else {
+            text.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    end = i + 1;
+    return Narrow(text);
+}
+
+// The texts of the program's own message boxes (those with its title as caption) in Wine's
+// relay trace of MessageBoxW; a text is cut after some 300 characters of trace.
+std::vector<std::string> BoxTextsInTrace(const std::string& trace) {
+    std::vector<std::string> texts;
+    const std::string call = "Call user32.MessageBoxW(";
+    for (size_t at = trace.find(call); at != std::string::npos; at = trace.find(call, at + 1)) {
+        const size_t lineEnd = trace.find('\n', at);
+        size_t end = 0;
+        const size_t textAt = trace.find("L\"", at);
+        if (textAt >= lineEnd) {
+            continue;
+        }
+        const std::string text = DecodeTraced(trace, textAt, end);
+        const size_t captionAt = trace.find("L\"", end);
+        if (captionAt < lineEnd && DecodeTraced(trace, captionAt, end) == kAppTitle) {
+            texts.push_back(text);
+        }
+    }
+    return texts;
+}
+
+// The trace file is open for writing as this program's standard error: read it sharing all.
+std::string ReadTrace(const std::string& path) {
+    return ReadText(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+void SetWriteTime(const std::string& path, int64_t secondsSinceEpoch) {
+    const int64_t ticks = (secondsSinceEpoch + 11644473600LL) * 10000000LL;
+    FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+    HANDLE file = CreateFileW(W(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+}
+
 // An installation: install root with SYSTEM and LAN beside the program folder P2, which holds
 // a copy of the built launcher. Access is the recording stand-in of the build.
 class InstalledLauncher : public ::testing::Test {
   protected:
     void SetUp() override {
-        CreateDirectoryW(W(root_ / "P2").c_str(), nullptr);
+        CreateDirectoryW(W(ProgramFolder()).c_str(), nullptr);
         CreateDirectoryW(W(root_ / "SYSTEM").c_str(), nullptr);
         CreateDirectoryW(W(root_ / "LAN").c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(W(BinFolder() + "\\Pelorin2.exe").c_str(),
                               W(ProgramFolder() + "\\Pelorin2.exe").c_str(), FALSE));
-        accessPath_ = BinFolder() + "\\MSACCESS.EXE";
+        RegisterAccess(BinFolder() + "\\MSACCESS.EXE");
+        // Only the message box is traced when a launcher runs with +relay (see Run).
+        HKEY debug = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Debug", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &debug, nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring include = L"user32.MessageBoxW";
+        RegSetValueExW(debug, L"RelayInclude", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(include.c_str()),
+                       static_cast<DWORD>((include.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(debug);
+    }
+
+    void RegisterAccess(const std::string& path) {
+        accessPath_ = path;
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccessClassKey, 0, nullptr, 0,
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -42,13 +121,26 @@ class InstalledLauncher : public ::testing::Test {
         RegCloseKey(key);
     }
 
-    std::string ProgramFolder() const { return root_ / "P2"; }
+    std::string ProgramFolder() const { return root_ / programFolderName_; }
+    // The command line that Access must receive for `target` in the program folder.
+    std::string LaunchLine(const std::string& target) const {
+        const std::string folder = ProgramFolder();
+        return "\"" + accessPath_ + "\" /Runtime \"" + folder + "\\" + target + "\" /Wrkgrp \"" +
+               folder + "\\Pelorin2.wgf\" /User " + GetWorkgroupUser() + " /Pwd " +
+               GetWorkgroupPassword();
+    }
     std::string RecordFile() const { return root_ / "record.txt"; }
 
     // Runs the launcher with `arguments` and waits (bounded) until it has ended and whatever
     // it started has written its record. Answers false when the launcher did not end in time.
     bool Run(const std::wstring& arguments) {
-        test::ScopedEnvironment environment({{L"P2_RECORD_FILE", W(RecordFile())}});
+        // The test script runs each test program with its standard error in the file that
+        // P2_TRACE_FILE names; the launcher inherits it, and Wine writes its trace there.
+        const char* traceFile = std::getenv("P2_TRACE_FILE");
+        const std::string trace = traceFile ? traceFile : "";
+        const size_t traced = ReadTrace(trace).size();
+        test::ScopedEnvironment environment(
+            {{L"P2_RECORD_FILE", W(RecordFile())}, {L"WINEDEBUG", L"-all,+relay"}});
         HANDLE job = CreateJobObjectW(nullptr, nullptr);
         std::wstring line = L"\"" + W(ProgramFolder()) + L"\\Pelorin2.exe\"" + arguments;
         STARTUPINFOW startup{};
@@ -71,22 +163,48 @@ class InstalledLauncher : public ::testing::Test {
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
         CloseHandle(job);
+        const std::string all = ReadTrace(trace);
+        boxes_ = BoxTextsInTrace(all.substr(std::min(traced, all.size())));
         return ended;
     }
 
+    // The one box the last run showed: `expected`, or its beginning where the trace cut it.
+    void ExpectOneBox(const std::string& expected) {
+        ASSERT_EQ(boxes_.size(), 1u) << "no trace of the boxes: is P2_TRACE_FILE set?";
+        EXPECT_EQ(expected.substr(0, boxes_[0].size()), boxes_[0]);
+        EXPECT_GE(boxes_[0].size(), std::min<size_t>(expected.size(), 40));
+    }
+
     TempFolder root_;
+    std::string programFolderName_ = "P2";
     std::string accessPath_;
+    std::vector<std::string> boxes_;
 };
 
 TEST_F(InstalledLauncher, StartsAccessWithTheExactCommandLine) {
     WriteText(ProgramFolder() + "\\販売 管理.mdb", "x");
     ASSERT_TRUE(Run(L" \"Z:\\elsewhere\\販売 管理.mdb\""));
     ASSERT_TRUE(Exists(RecordFile()));
-    const std::string folder = ProgramFolder();
-    EXPECT_EQ(ReadText(RecordFile()), "\"" + accessPath_ + "\" /Runtime \"" + folder +
-                                          "\\販売 管理.mdb\" /Wrkgrp \"" + folder +
-                                          "\\Pelorin2.wgf\" /User " + GetWorkgroupUser() +
-                                          " /Pwd " + GetWorkgroupPassword());
+    EXPECT_EQ(ReadText(RecordFile()), LaunchLine("販売 管理.mdb"));
+}
+
+// A program folder and an Access folder with Japanese names and blanks, in both ANSI code
+// pages the tests run under.
+class JapaneseFolders : public InstalledLauncher {
+  protected:
+    JapaneseFolders() { programFolderName_ = "ペロリン 2 管理"; }
+};
+
+TEST_F(JapaneseFolders, StartsAccessWithTheirNamesIntact) {
+    WriteText(ProgramFolder() + "\\販売 管理.mdb", "x");
+    const std::string office = root_ / "オフィス 10";
+    CreateDirectoryW(W(office).c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(W(BinFolder() + "\\MSACCESS.EXE").c_str(),
+                          W(office + "\\MSACCESS.EXE").c_str(), FALSE));
+    RegisterAccess(office + "\\MSACCESS.EXE");
+    ASSERT_TRUE(Run(L" \"販売 管理.mdb\""));
+    EXPECT_EQ(ReadText(RecordFile()), LaunchLine("販売 管理.mdb"));
+    EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(InstalledLauncher, StaleLockFileIsClearedBeforeTheStart) {
@@ -152,6 +270,44 @@ TEST_F(UpdatedInstallation, PlainFilesAreMovedByTimeBeforeTheStart) {
     EXPECT_FALSE(Exists(root_ / "SYSTEM\\UPDATE\\readme.txt"));
     EXPECT_EQ(ReadText(root_ / "LAN\\hidden.txt"), "hidden");
     EXPECT_FALSE(Exists(root_ / "LAN\\UPDATE\\hidden.txt"));
+    EXPECT_TRUE(Exists(RecordFile()));
+}
+
+// Wine's shell answers 0 for a move that a sharing violation refused; the delivery must
+// survive it for the next start.
+TEST_F(UpdatedInstallation, AnInstalledCopyInUseStopsTheStartAndKeepsTheDelivery) {
+    const std::string installed = root_ / "SYSTEM\\a.txt";
+    WriteText(installed, "old");
+    SetWriteTime(installed, 1577934245);
+    WriteText(root_ / "SYSTEM\\UPDATE\\a.txt", "new");
+    WriteText(root_ / "LAN\\UPDATE\\b.txt", "lan");
+    test::HeldChild holder(L"lock", {{L"P2_HELPER_FILE", W(installed)}});
+    ASSERT_TRUE(holder.ready);
+    ASSERT_TRUE(Run(L" app.mdb"));
+    EXPECT_EQ(holder.Release(), 0);
+    ExpectOneBox(std::string("\"a.txt") + kUpdateFailedMessage);
+    EXPECT_EQ(ReadText(installed), "old");
+    EXPECT_EQ(ReadText(root_ / "SYSTEM\\UPDATE\\a.txt"), "new");
+    EXPECT_FALSE(Exists(RecordFile()));
+    EXPECT_EQ(ReadText(root_ / "LAN\\UPDATE\\b.txt"), "lan");
+    EXPECT_FALSE(Exists(root_ / "LAN\\b.txt"));
+}
+
+// Code page 932 spells none of these (the tildes only as look-alikes): each must arrive
+// under its own name.
+TEST_F(UpdatedInstallation, NamesOutsideTheAnsiCodePageAreMovedInAsThemselves) {
+    const std::vector<std::string> names = {"café.txt", "한글 문서.txt", "2024年度～2025年度.xls",
+                                            "波〜線.txt"};
+    for (const std::string& name : names) {
+        WriteText(root_ / "SYSTEM\\UPDATE\\" + name, name);
+    }
+    ASSERT_TRUE(Run(L" app.mdb"));
+    for (const std::string& name : names) {
+        EXPECT_EQ(ReadText(root_ / "SYSTEM\\" + name), name);
+        EXPECT_FALSE(Exists(root_ / "SYSTEM\\UPDATE\\" + name)) << name;
+    }
+    EXPECT_FALSE(Exists(root_ / "SYSTEM\\cafe.txt"));
+    EXPECT_TRUE(boxes_.empty());
     EXPECT_TRUE(Exists(RecordFile()));
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,29 @@ TEST(ArgumentText, FollowsTheProgramNameAndOneBlank) {
     // Only one blank belongs to the separation: the rest is the argument text's own.
     EXPECT_EQ(ArgumentsOf(L"Pelorin2.exe   \"a.mdb\""), L"  \"a.mdb\"");
     EXPECT_EQ(ArgumentsOf(L"\"C:\\P2\\Pelorin2.exe\"  a"), L" a");
+}
+
+// Some scripts start the program by its path unquoted, blanks and all; the rest of the rule
+// is the usual one, so only a start that is exactly the module's path is skipped.
+TEST(ArgumentText, SkipsTheProgramsOwnPathWhenUnquoted) {
+    const std::wstring module = L"C:\\Program Files\\ペロリン\\Pelorin2\\Pelorin2.exe";
+    const struct {
+        const wchar_t* commandLine;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\Program Files\\ペロリン\\Pelorin2\\Pelorin2.exe sales.mdb", L"sales.mdb"},
+        {L"c:\\PROGRAM FILES\\ペロリン\\pelorin2\\PELORIN2.EXE  \"a b.mdb\"", L" \"a b.mdb\""},
+        {L"C:\\Program Files\\ペロリン\\Pelorin2\\Pelorin2.exe", L""},
+        {L"\"C:\\Program Files\\ペロリン\\Pelorin2\\Pelorin2.exe\" sales.mdb", L"sales.mdb"},
+        // Not the module's path: the first blank ends the program's name, as before.
+        {L"C:\\Program Files\\ペロリン\\Pelorin2\\Pelorin2.exe2 x",
+         L"Files\\ペロリン\\Pelorin2\\Pelorin2.exe2 x"},
+        {L"Pelorin2.exe sales.mdb", L"sales.mdb"},
+        {L"C:\\Program", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ArgumentsOf(c.commandLine, module), c.expected) << Narrow(c.commandLine);
+    }
 }
 
 TEST(ArgumentText, ProgramNameIsTheFirstItem) {
@@ -129,6 +153,13 @@ TEST(PreviousInstance, TheFirstInstanceDoesNotSeeALaterOne) {
     EXPECT_FALSE(first.PrevInstance());
 }
 
+TEST(PreviousInstance, AMutexThatMayNotBeOpenedBelongsToARunningInstance) {
+    EXPECT_FALSE(AnotherInstanceRuns(true, ERROR_SUCCESS));
+    EXPECT_TRUE(AnotherInstanceRuns(true, ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(AnotherInstanceRuns(false, ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(AnotherInstanceRuns(false, ERROR_INVALID_HANDLE));  // not a mutex: no instance
+}
+
 // ---- Message box -----------------------------------------------------------------------
 
 TEST(MessageBoxWithoutDisplay, ReturnsInsteadOfWaiting) {
@@ -200,6 +231,17 @@ TEST_F(FilesTest, ListingHoldsPlainAndHiddenFilesOnly) {
 TEST_F(FilesTest, ListingOfAMissingOrEmptyFolderIsEmpty) {
     EXPECT_TRUE(files_.ListFiles(folder_ / "missing").empty());
     EXPECT_TRUE(files_.ListFiles(folder_.Path()).empty());
+}
+
+// Only a missing folder lists as empty: any other refusal must stop the pass, which reports
+// it with its own tag. Wine, run as root, cannot be made to refuse a listing for want of
+// rights, so a name that Windows refuses stands in for it here; the translation is the same.
+TEST_F(FilesTest, ListingThatIsRefusedRaises) {
+    EXPECT_EQ(ErrorNumberOfCall([&] { files_.ListFiles(folder_ / "bad|name"); }), 53);
+    EXPECT_EQ(FileErrorNumber(ERROR_ACCESS_DENIED), 70);
+    EXPECT_EQ(FileErrorNumber(ERROR_NETWORK_ACCESS_DENIED), 70);
+    EXPECT_EQ(FileErrorNumber(ERROR_NETNAME_DELETED), 75);
+    EXPECT_EQ(FileErrorNumber(ERROR_BAD_NETPATH), 75);
 }
 
 TEST_F(FilesTest, ModificationTimeIsUtcSecondsSinceTheEpoch) {
@@ -326,6 +368,12 @@ TEST_F(RegistryTest, TextComesBackFromTheAnsiCodePage) {
     EXPECT_EQ(Read("Accented"), text);
 }
 
+// The 932 and UTF-8 ANSI code pages both spell it; the tests run under both.
+TEST_F(RegistryTest, JapaneseTextThroughTheAnsiForm) {
+    WriteText(nullptr, L"\"C:\\オフィス 10\\MSACCESS.EXE\" \"%1\"");
+    EXPECT_EQ(Read(""), "\"C:\\オフィス 10\\MSACCESS.EXE\" \"%1\"");
+}
+
 TEST_F(RegistryTest, AdministratorProbeOpensTheSystemKey) {
     // Wine runs every program with administrator rights.
     RegKey key = 0;
@@ -383,6 +431,52 @@ TEST_F(ShellFileOperationTest, NamesOutsideTheAnsiCodePage) {
     EXPECT_EQ(ReadText(folder_ / "設定.mdb"), "new");
     EXPECT_EQ(Kill(folder_ / "設定.mdb"), 0);
     EXPECT_FALSE(Exists(folder_ / "設定.mdb"));
+}
+
+// Wine answers 0 for a move that a sharing violation refused: the files must show the move.
+TEST_F(ShellFileOperationTest, MoveOntoAHeldFileFailsAndKeepsBoth) {
+    const std::string installed = folder_ / "a.txt";
+    WriteText(installed, "old");
+    WriteText(folder_ / "new.txt", "new");
+    HeldChild holder(L"lock", {{L"P2_HELPER_FILE", W(installed)}});
+    ASSERT_TRUE(holder.ready);
+    EXPECT_NE(Move(folder_ / "new.txt", installed), 0);
+    EXPECT_EQ(holder.Release(), 0);
+    EXPECT_EQ(ReadText(installed), "old");
+    EXPECT_EQ(ReadText(folder_ / "new.txt"), "new");
+}
+
+TEST(ShellFileOperationResult, DoneOnlyWhenTheFilesShowIt) {
+    const struct {
+        uint32_t func;
+        int32_t result;
+        bool aborted, sourceLeft, destinationThere;
+        bool done;
+    } cases[] = {
+        {kFoMove, 0, false, false, true, true},    {kFoMove, 0, true, false, true, false},
+        {kFoMove, 0, false, true, true, false},    {kFoMove, 0, false, false, false, false},
+        {kFoMove, 32, false, false, true, false},  {kFoDelete, 0, false, false, false, true},
+        {kFoDelete, 0, false, true, false, false}, {kFoDelete, 0, true, false, false, false},
+    };
+    for (const auto& c : cases) {
+        const int32_t answer =
+            ConfirmedResult(c.func, c.result, c.aborted, c.sourceLeft, c.destinationThere);
+        EXPECT_EQ(answer == 0, c.done)
+            << c.func << c.result << c.aborted << c.sourceLeft << c.destinationThere;
+    }
+}
+
+// ---- The machine the tests run on ----------------------------------------------------------
+
+// Wine takes the ANSI code page from the locale: without the locale it is 1252, and every
+// test of names outside it would pass for the wrong reason. The test script says which one.
+TEST(WineMachine, RunsWithTheExpectedAnsiCodePage) {
+    wchar_t expected[16] = L"932";
+    GetEnvironmentVariableW(L"P2_EXPECTED_ACP", expected, 16);
+    EXPECT_EQ(GetACP(), static_cast<UINT>(std::wcstoul(expected, nullptr, 10)));
+    bool exact = false;
+    ToAnsi("ペロリン 管理", &exact);
+    EXPECT_TRUE(exact);
 }
 
 // ---- Process start ---------------------------------------------------------------------
