@@ -1,3 +1,5 @@
+// The floors the update pass is measured against: the same work done with bare system and SQLite
+// calls.
 #include "Floor.h"
 
 #include <sqlite3.h>

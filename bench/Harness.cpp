@@ -1,3 +1,4 @@
+// What every benchmark needs: sandbox installations, timing, medians and forked runs.
 #include "Harness.h"
 
 #include <dirent.h>

@@ -25,7 +25,7 @@
 #include "Floor.h"
 #include "Harness.h"
 #include "launcher/Workgroup.h"
-#include "platform/posix/PosixMachine.h"
+#include "platform/posix/Machine_posix.h"
 #include "update/FileUpdate.h"
 
 namespace p2bench {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace {
 

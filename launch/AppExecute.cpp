@@ -1,7 +1,9 @@
+// AppExecute: starts Access on the target with the runtime switch, the workgroup file and the
+// account.
 #include "launch/AppExecute.h"
 
 #include "launch/FindAccess10.h"
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "launcher/Workgroup.h"
 
 namespace p2 {

@@ -1,3 +1,4 @@
+// AppExecute: the last step of a start, the Access command line.
 #pragma once
 
 #include <string>

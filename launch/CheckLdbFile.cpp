@@ -1,6 +1,7 @@
+// CheckLdbFile: a stale lock file is deleted; one that Access holds ends the start silently.
 #include "launch/CheckLdbFile.h"
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 
 namespace p2 {
 

@@ -1,3 +1,4 @@
+// CheckLdbFile: the target's lock file before the launch.
 #pragma once
 
 #include <string>

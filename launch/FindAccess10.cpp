@@ -1,6 +1,7 @@
+// FindAccess10: the Access 2002 executable, cut from its registered open command.
 #include "launch/FindAccess10.h"
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "platform/mRegEdit.h"
 
 namespace p2 {

@@ -1,3 +1,4 @@
+// FindAccess10: where the Access 2002 executable is, from the registry.
 #pragma once
 
 #include <string>

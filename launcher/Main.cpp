@@ -1,9 +1,10 @@
+// Main: the whole start, from the title to the launch; every failed gate ends it.
 #include "launcher/Main.h"
 
 #include "launch/AppExecute.h"
 #include "launch/CheckLdbFile.h"
-#include "launcher/ErrorReport.h"
-#include "launcher/StartupShortcut.h"
+#include "launcher/DeleteStartupShortcut.h"
+#include "launcher/ShowError.h"
 #include "platform/Error.h"
 #include "update/FileUpdate.h"
 

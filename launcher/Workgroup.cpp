@@ -1,3 +1,5 @@
+// The workgroup account and the engine's workgroup context, shared by the update pass and the
+// launch.
 #include "launcher/Workgroup.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// MakePlan: a start's update passes run on ports that record instead of acting.
 #include "plan/Plan.h"
 
 #include <cstdlib>
@@ -7,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "platform/Error.h"
 #include "platform/ErrorCatalogue.h"
 #include "platform/Handler.h"

@@ -1,3 +1,4 @@
+// The plan as aligned text (by display width) and as JSON.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

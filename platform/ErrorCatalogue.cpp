@@ -1,10 +1,9 @@
+// The standard texts of the error numbers, in Japanese, and the error box's text.
 #include "platform/ErrorCatalogue.h"
 
 #include <algorithm>
 #include <array>
 #include <iterator>
-#include <new>
-#include <stdexcept>
 #include <utility>
 
 #include "platform/Error.h"
@@ -68,22 +67,6 @@ std::string StandardErrorText(int32_t number) {
 std::string ErrorBoxText(int32_t number, const std::string& tag) {
     return "ｴﾗｰNo. " + std::to_string(number) + "  【" + tag + "】\r\n\r\n" +
            StandardErrorText(number);
-}
-
-int32_t ErrorNumberOf(const std::exception& e) noexcept {
-    if (const auto* app = dynamic_cast<const AppError*>(&e)) {
-        return app->number();
-    }
-    if (dynamic_cast<const std::bad_alloc*>(&e)) {
-        return kErrOutOfMemory;
-    }
-    if (dynamic_cast<const std::overflow_error*>(&e)) {
-        return kErrOverflow;
-    }
-    if (dynamic_cast<const std::logic_error*>(&e)) {
-        return kErrInvalidArgument;
-    }
-    return kErrInternal;
 }
 
 }  // namespace p2

@@ -9,15 +9,26 @@
 
 namespace p2 {
 
+// A procedure's handler, armed on entry. A procedure may switch it off for the rest of its
+// call; from then on a failure passes on to its caller's handler.
+class HandlerSwitch {
+  public:
+    bool Armed() const { return armed_; }
+    void SwitchOff() { armed_ = false; }
+
+  private:
+    bool armed_ = true;
+};
+
 // Runs `body`. A failure stops it where it is and is handed to `report` with its number;
-// the procedure's result keeps whatever the body had assigned so far. While `armed` is
-// false a failure passes on to the caller instead.
+// the procedure's result keeps whatever the body had assigned so far. Once `handler` is
+// switched off a failure passes on to the caller instead.
 template <class Body, class Report>
-void WithHandler(Body&& body, Report&& report, const bool& armed) {
+void WithHandler(Body&& body, Report&& report, const HandlerSwitch& handler) {
     try {
         std::forward<Body>(body)();
     } catch (const std::exception& e) {
-        if (!armed) {
+        if (!handler.Armed()) {
             throw;
         }
         report(ErrorNumberOf(e));
@@ -26,7 +37,7 @@ void WithHandler(Body&& body, Report&& report, const bool& armed) {
 
 template <class Body, class Report>
 void WithHandler(Body&& body, Report&& report) {
-    const bool armed = true;
+    const HandlerSwitch armed;
     WithHandler(std::forward<Body>(body), std::forward<Report>(report), armed);
 }
 

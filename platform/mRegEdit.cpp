@@ -1,3 +1,4 @@
+// RegGetString: one registry value as text, through a 1024-byte buffer.
 #include "platform/mRegEdit.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SHMove, SHKill and ShowFileOpError: the shell's file operation with the module's own error box.
 #include "platform/mSHFileOperation.h"
 
 #include "platform/ErrorCatalogue.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/posix/SqliteEngine.h"
-#include "platform/posix/SqliteFile.h"
+#include "platform/posix/SqliteEngine_posix.h"
+#include "platform/posix/SqliteFile_posix.h"
 
 namespace {
 

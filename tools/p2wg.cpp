@@ -12,9 +12,9 @@
 #include "launcher/Workgroup.h"
 #include "plan/Plan.h"
 #include "platform/Error.h"
+#include "platform/posix/Machine_posix.h"
 #include "platform/posix/PlanPorts_posix.h"
-#include "platform/posix/PosixMachine.h"
-#include "platform/posix/WorkgroupFile.h"
+#include "platform/posix/WorkgroupFile_posix.h"
 #include "update/GetP2S_VerInfo.h"
 
 namespace {

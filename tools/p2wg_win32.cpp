@@ -9,9 +9,9 @@
 
 #include "plan/Plan.h"
 #include "platform/Error.h"
+#include "platform/win32/Api_win32.h"
 #include "platform/win32/PlanPorts_win32.h"
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace {
 

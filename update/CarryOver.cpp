@@ -1,3 +1,4 @@
+// The maintenance.sys route: the user's option password carried into a newer settings database.
 #include "update/CarryOver.h"
 
 #include <memory>

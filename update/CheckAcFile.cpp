@@ -1,8 +1,9 @@
+// CheckAcFile: does a file open as a database under the workgroup?
 #include "update/CheckAcFile.h"
 
 #include <memory>
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "launcher/Workgroup.h"
 
 namespace p2 {

@@ -1,3 +1,4 @@
+// CheckAcFile: the database probe of the update pass.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// What the update pass does with one delivered file.
 #pragma once
 
 namespace p2 {

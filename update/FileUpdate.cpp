@@ -1,10 +1,11 @@
+// FileUpdate: one update pass over an installation folder and its UPDATE subfolder.
 #include "update/FileUpdate.h"
 
 #include <cstdint>
 #include <limits>
 #include <vector>
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "platform/mSHFileOperation.h"
 #include "update/CarryOver.h"
 #include "update/CheckAcFile.h"
@@ -19,7 +20,7 @@ constexpr int64_t kDateZero = std::numeric_limits<int64_t>::min();
 // Databases by version stamp, other files by modification time. A file that took the time
 // route switches the pass's error handling off for the rest of the call.
 Decision GeneralRule(Ports& ports, const std::string& installedPath,
-                     const std::string& incomingPath, bool& handling) {
+                     const std::string& incomingPath, HandlerSwitch& handler) {
     const int32_t kind = CheckAcFile(ports, incomingPath);
     if (kind == 1) {
         const int32_t installedStamp = GetP2S_VerInfo(ports, installedPath);
@@ -31,7 +32,7 @@ Decision GeneralRule(Ports& ports, const std::string& installedPath,
         int64_t incomingTime = kDateZero;
         ErrorOf([&] { installedTime = ports.files.ModificationTime(installedPath); });
         ErrorOf([&] { incomingTime = ports.files.ModificationTime(incomingPath); });
-        handling = false;
+        handler.SwitchOff();
         return incomingTime > installedTime ? Decision::kReplace : Decision::kDiscard;
     }
     return Decision::kFailure;
@@ -41,7 +42,7 @@ Decision GeneralRule(Ports& ports, const std::string& installedPath,
 
 bool FileUpdate(Ports& ports, const std::string& folder) {
     bool result = false;
-    bool handling = true;
+    HandlerSwitch handler;
     Guarded(
         ports, "mMain-FileUpdate",
         [&] {
@@ -58,7 +59,7 @@ bool FileUpdate(Ports& ports, const std::string& folder) {
                 const Decision decision =
                     name == kSettingsDatabaseName
                         ? CarryOverSettings(ports, installedPath, incomingPath)
-                        : GeneralRule(ports, installedPath, incomingPath, handling);
+                        : GeneralRule(ports, installedPath, incomingPath, handler);
                 if (decision == Decision::kFailure ||
                     (decision == Decision::kReplace &&
                      SHMove(ports, incomingPath, installedPath, kFileOpFlags) != 0)) {
@@ -69,7 +70,7 @@ bool FileUpdate(Ports& ports, const std::string& folder) {
             }
             result = true;
         },
-        handling);
+        handler);
     return result;
 }
 

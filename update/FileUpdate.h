@@ -1,3 +1,4 @@
+// FileUpdate: newer deliveries replace the installed copies, the rest are deleted.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// GetP2S_VerInfo: a database's version stamp as a number.
 #include "update/GetP2S_VerInfo.h"
 
 #include <charconv>
@@ -6,7 +7,7 @@
 #include <memory>
 #include <system_error>
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "launcher/Workgroup.h"
 
 namespace p2 {

@@ -1,3 +1,4 @@
+// GetP2S_VerInfo: the version stamp reader.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// The application port on Linux: title, previous-instance lock, program folder, argument text,
+// message boxes.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -12,7 +14,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 extern char** environ;
 

@@ -1,3 +1,5 @@
+// Where the stand-ins live: the configuration folders of the system and of the acting user (pkexec
+// aware).
 #include <pwd.h>
 #include <unistd.h>
 
@@ -7,7 +9,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

@@ -1,3 +1,4 @@
+// Whether another process holds a lock on a file: what "in use" means on Linux.
 #include "platform/posix/FileLock_posix.h"
 
 #include <fcntl.h>

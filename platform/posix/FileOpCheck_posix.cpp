@@ -1,3 +1,4 @@
+// What the file operation would answer, found by looking only: the ground of a plan.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

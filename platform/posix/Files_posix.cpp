@@ -1,3 +1,5 @@
+// The file port on Linux: lookup, the listing of an update folder (side files left to their
+// database), times, deletion.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,8 +16,8 @@
 
 #include "platform/Error.h"
 #include "platform/posix/FileLock_posix.h"
-#include "platform/posix/PassFacts.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/PassFacts_posix.h"
+#include "platform/posix/Ports_posix.h"
 #include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {

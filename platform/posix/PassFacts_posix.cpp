@@ -1,4 +1,5 @@
-#include "platform/posix/PassFacts.h"
+// What one update pass saw of its files, so that each is looked at once.
+#include "platform/posix/PassFacts_posix.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// A private copy of a database with its side files, for a reader that may change nothing.
 #include "platform/posix/PrivateCopy_posix.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// The registry port on Linux: keys and values of the registry file, opened with the rights of that
+// file.
 #include "platform/posix/Registry_posix.h"
 
 #include <fcntl.h>
@@ -9,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

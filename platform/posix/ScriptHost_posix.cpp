@@ -1,8 +1,9 @@
+// The script host on Linux: the XDG autostart folders stand for the start-up folders.
 #include <memory>
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

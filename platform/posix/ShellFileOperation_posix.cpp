@@ -1,3 +1,5 @@
+// The shell's file operation on Linux: a move is a rename, or a flushed copy across file systems;
+// in-use files refuse.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,8 +17,8 @@
 
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/FileOpResult_posix.h"
-#include "platform/posix/PassFacts.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/PassFacts_posix.h"
+#include "platform/posix/Ports_posix.h"
 #include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {

@@ -1,3 +1,4 @@
+// A database's side files (-journal, -wal, -shm) kept with it through every move and delete.
 #include "platform/posix/SideFiles_posix.h"
 
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "platform/posix/SqliteFile.h"
+#include "platform/posix/SqliteFile_posix.h"
 
 namespace p2::posix {
 

@@ -1,4 +1,5 @@
-#include "platform/posix/SqliteEngine.h"
+// The DAO engine over SQLite: workgroup log-on, databases, recordsets, Access error numbers.
+#include "platform/posix/SqliteEngine_posix.h"
 
 #include <unistd.h>
 
@@ -12,8 +13,8 @@
 #include "platform/Error.h"
 #include "platform/posix/PrivateCopy_posix.h"
 #include "platform/posix/SideFiles_posix.h"
-#include "platform/posix/SqliteFile.h"
-#include "platform/posix/WorkgroupFile.h"
+#include "platform/posix/SqliteFile_posix.h"
+#include "platform/posix/WorkgroupFile_posix.h"
 
 namespace p2::posix {
 namespace {

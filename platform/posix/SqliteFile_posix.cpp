@@ -1,4 +1,6 @@
-#include "platform/posix/SqliteFile.h"
+// Opening a database file for the engine: the header first, then SQLite, SQLite's codes as Access
+// numbers.
+#include "platform/posix/SqliteFile_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +14,7 @@
 
 #include "platform/Error.h"
 #include "platform/ports/Database.h"
-#include "platform/posix/PassFacts.h"
+#include "platform/posix/PassFacts_posix.h"
 #include "platform/posix/SideFiles_posix.h"
 
 namespace p2::posix {

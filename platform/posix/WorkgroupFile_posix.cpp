@@ -1,4 +1,6 @@
-#include "platform/posix/WorkgroupFile.h"
+// The engine's workgroup file: accounts with salted password hashes, and the databases secured for
+// some of them.
+#include "platform/posix/WorkgroupFile_posix.h"
 
 #include <crypt.h>
 #include <fcntl.h>
@@ -12,7 +14,7 @@
 
 #include "platform/Error.h"
 #include "platform/ports/Database.h"
-#include "platform/posix/SqliteFile.h"
+#include "platform/posix/SqliteFile_posix.h"
 
 namespace p2::posix {
 namespace {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "launcher/Main.h"
-#include "platform/posix/PosixMachine.h"
+#include "platform/posix/Machine_posix.h"
 
 int main(int argc, char** argv) {
     p2::posix::PosixMachine machine(

@@ -1,8 +1,10 @@
+// Automation through IDispatch: creating objects by name and calling their members, HRESULTs as
+// error numbers.
 #include <algorithm>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Com.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Com_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

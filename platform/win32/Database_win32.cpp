@@ -1,9 +1,10 @@
+// The database port on Windows: DAO 3.6 ("DAO.DBEngine.36") through IDispatch.
 #include <cstring>
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Com.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Com_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -1,8 +1,9 @@
+// What the file operation would answer on Windows, found by looking only: the ground of a plan.
 #include <string>
 
+#include "platform/win32/Api_win32.h"
 #include "platform/win32/PlanPorts_win32.h"
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -1,9 +1,11 @@
+// The file port on Windows: FindFirstFileW with attribute filtering, last-write times,
+// DeleteFileW.
 #include <string>
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -1,8 +1,9 @@
+// Starting Access on Windows: CreateProcessW with a normal window, not waited for.
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

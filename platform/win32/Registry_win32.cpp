@@ -1,7 +1,8 @@
+// The registry port on Windows: the ANSI calls the program names, under any system code page.
 #include <string>
 
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -1,10 +1,12 @@
+// The start-up folders from "WScript.Shell" SpecialFolders (the shell folder API where Wine lacks
+// them).
 #include <shlobj.h>
 
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Com.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Com_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

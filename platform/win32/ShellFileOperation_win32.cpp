@@ -1,8 +1,9 @@
+// SHFileOperationW, with every move confirmed by the files themselves before it counts as done.
 #include <string>
 #include <vector>
 
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

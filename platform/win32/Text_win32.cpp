@@ -1,8 +1,10 @@
+// UTF-8 to UTF-16 and the ANSI code page and back; the argument text; Win32 errors as error
+// numbers.
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 #include "platform/ErrorCatalogue.h"
 #include "platform/mSHFileOperation.h"
 
@@ -44,9 +44,10 @@ TEST(Handler, StandardLibraryFailuresAreReportedWithANumber) {
 
 TEST(Handler, DisarmedHandlerLetsTheFailurePass) {
     Fixture f;
-    const bool armed = false;
+    HandlerSwitch handler;
+    handler.SwitchOff();
     EXPECT_THROW(Guarded(
-                     f.ports, "mMain-FileUpdate", [] { throw AppError(3078); }, armed),
+                     f.ports, "mMain-FileUpdate", [] { throw AppError(3078); }, handler),
                  AppError);
     EXPECT_TRUE(f.m.boxes.empty());
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"
-#include "launcher/StartupShortcut.h"
+#include "launcher/DeleteStartupShortcut.h"
 #include "platform/ErrorCatalogue.h"
 
 namespace p2 {

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/posix/SqliteEngine.h"
-#include "platform/posix/WorkgroupFile.h"
+#include "platform/posix/SqliteEngine_posix.h"
+#include "platform/posix/WorkgroupFile_posix.h"
 
 namespace p2::posix::test {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "FilesTestSupport.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 extern char** environ;
 

@@ -11,8 +11,8 @@
 #include <tuple>
 
 #include "FilesTestSupport.h"
-#include "platform/posix/PassFacts.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/PassFacts_posix.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

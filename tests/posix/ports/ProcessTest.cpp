@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "FilesTestSupport.h"
 #include "platform/Error.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FilesTestSupport.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {

@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "Sandbox.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/Ports_posix.h"
 
 namespace p2::stress {
 namespace {

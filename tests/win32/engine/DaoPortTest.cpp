@@ -7,8 +7,8 @@
 #include "EngineTestSupport.h"
 #include "platform/Error.h"
 #include "platform/Handler.h"
-#include "platform/win32/Win32Com.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Com_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace p2::win32 {
 namespace {

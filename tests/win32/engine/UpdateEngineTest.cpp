@@ -10,7 +10,7 @@
 #include "launcher/Workgroup.h"
 #include "platform/Error.h"
 #include "platform/ErrorCatalogue.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Ports_win32.h"
 #include "update/CarryOver.h"
 #include "update/CheckAcFile.h"
 #include "update/FileUpdate.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/win32/Win32Api.h"
-#include "platform/win32/Win32Ports.h"
+#include "platform/win32/Api_win32.h"
+#include "platform/win32/Ports_win32.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/Win32Api.h"
+#include "platform/win32/Api_win32.h"
 
 namespace p2::win32 {
 

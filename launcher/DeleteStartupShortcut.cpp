@@ -1,8 +1,10 @@
-#include "launcher/StartupShortcut.h"
+// DeleteStartupShortcut: the installer's start-up shortcut goes at every start; a failure never
+// stops it.
+#include "launcher/DeleteStartupShortcut.h"
 
 #include <memory>
 
-#include "launcher/ErrorReport.h"
+#include "launcher/ShowError.h"
 
 namespace p2 {
 

@@ -1,4 +1,5 @@
-#include "launcher/ErrorReport.h"
+// ShowError: module mMain's error box, number, tag and the standard text.
+#include "launcher/ShowError.h"
 
 #include "platform/ErrorCatalogue.h"
 

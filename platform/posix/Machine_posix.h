@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "platform/ports/Ports.h"
-#include "platform/posix/PassFacts.h"
-#include "platform/posix/PosixPorts.h"
+#include "platform/posix/PassFacts_posix.h"
+#include "platform/posix/Ports_posix.h"
 #include "platform/posix/Registry_posix.h"
-#include "platform/posix/SqliteEngine.h"
+#include "platform/posix/SqliteEngine_posix.h"
 
 namespace p2::posix {
 

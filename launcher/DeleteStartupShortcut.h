@@ -1,3 +1,4 @@
+// DeleteStartupShortcut: removes the installer's start-up shortcut from both start-up folders.
 #pragma once
 
 #include "platform/ports/Ports.h"

@@ -15,14 +15,14 @@ void ShowError(Ports& ports, int32_t errorNumber, const std::string& tag);
 
 // Runs a procedure's body under the mMain handler with `tag`.
 template <class Body>
-void Guarded(Ports& ports, const std::string& tag, Body&& body, const bool& armed) {
+void Guarded(Ports& ports, const std::string& tag, Body&& body, const HandlerSwitch& handler) {
     WithHandler(
-        std::forward<Body>(body), [&](int32_t number) { ShowError(ports, number, tag); }, armed);
+        std::forward<Body>(body), [&](int32_t number) { ShowError(ports, number, tag); }, handler);
 }
 
 template <class Body>
 void Guarded(Ports& ports, const std::string& tag, Body&& body) {
-    const bool armed = true;
+    const HandlerSwitch armed;
     Guarded(ports, tag, std::forward<Body>(body), armed);
 }
 
