@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "platform/posix/Ports_posix.h"
+#include "platform/posix/CommandLine_posix.h"
 
 namespace {
 

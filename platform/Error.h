@@ -17,6 +17,7 @@ enum ErrorNumber : int32_t {
     kErrInternal = 51,
     kErrFileNotFound = 53,
     kErrFileAlreadyOpen = 55,
+    kErrFileAlreadyExists = 58,
     kErrPermissionDenied = 70,
     kErrPathFileAccess = 75,
     kErrPathNotFound = 76,

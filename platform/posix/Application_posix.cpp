@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/CommandLine_posix.h"
+#include "platform/posix/Environment_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 extern char** environ;
@@ -23,11 +25,6 @@ namespace {
 
 // zenity's exit status when it could not show the dialog at all (no display, bad option).
 constexpr int kZenityFailed = 255;
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
 
 bool IsDirectory(const std::string& path) {
     struct stat info {};
@@ -138,22 +135,6 @@ void WriteAll(int fd, const std::string& bytes) {
 }
 
 }  // namespace
-
-std::string JoinArguments(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (i > 0) {
-            text.push_back(' ');
-        }
-        if (argument.empty() || argument.find_first_of(" \t") != std::string::npos) {
-            text += '"' + argument + '"';
-        } else {
-            text += argument;
-        }
-    }
-    return text;
-}
 
 PosixApplication::PosixApplication(std::vector<std::string> arguments)
     : arguments_(std::move(arguments)) {}

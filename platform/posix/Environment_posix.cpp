@@ -9,15 +9,10 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/posix/Ports_posix.h"
+#include "platform/posix/Environment_posix.h"
 
 namespace p2::posix {
 namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
 
 bool Elevated() {
     return geteuid() == 0 && !Env("PKEXEC_UID").empty();
@@ -35,6 +30,11 @@ std::string HomeOf(uid_t uid) {
 }
 
 }  // namespace
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
 
 std::string SystemConfigDir() {
     const std::string dirs = Env("XDG_CONFIG_DIRS");

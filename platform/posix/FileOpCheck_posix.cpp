@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/posix/Errors_posix.h"
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/FileOpResult_posix.h"
 #include "platform/posix/PlanPorts_posix.h"
@@ -26,7 +27,7 @@ bool FolderWritable(const std::string& path) {
 int32_t MoveAnswer(const std::string& source, const std::string& destination) {
     struct stat info {};
     if (stat(source.c_str(), &info) != 0) {
-        return ResultOf(errno);
+        return Win32CodeOfErrno(errno);
     }
     if (!S_ISREG(info.st_mode)) {
         return kNotAFile;
@@ -49,7 +50,7 @@ int32_t MoveAnswer(const std::string& source, const std::string& destination) {
 int32_t DeleteAnswer(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
-        return ResultOf(errno);
+        return Win32CodeOfErrno(errno);
     }
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;

@@ -2,7 +2,6 @@
 // that predicts it.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -28,26 +27,6 @@ inline bool SinglePath(const std::string& list, std::string& path) {
     }
     path = list.substr(0, end);
     return true;
-}
-
-inline int32_t ResultOf(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return kNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kAccessDenied;
-        case EISDIR:
-        case ENOTEMPTY:
-            return kNotAFile;
-        case EBUSY:
-        case ETXTBSY:
-            return kInUse;
-        default:
-            return kIoFailure;
-    }
 }
 
 }  // namespace p2::posix

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/Errors_posix.h"
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/PassFacts_posix.h"
 #include "platform/posix/Ports_posix.h"
@@ -22,10 +23,6 @@
 
 namespace p2::posix {
 namespace {
-
-int32_t AccessErrorOf(int error) {
-    return error == EACCES || error == EPERM ? kErrPermissionDenied : kErrPathFileAccess;
-}
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -55,10 +52,11 @@ std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
     facts_->BeginPass(folder);
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR) {
+        const int32_t number = ErrorNumberOfErrno(errno);
+        if (number == kErrFileNotFound) {
             return {};
         }
-        throw AppError(AccessErrorOf(errno));
+        throw AppError(number);
     }
     std::vector<std::string> names;
     for (;;) {
@@ -66,7 +64,7 @@ std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
         const dirent* entry = readdir(dir.get());
         if (!entry) {
             if (errno != 0) {
-                throw AppError(kErrPathFileAccess);
+                throw AppError(ErrorNumberOfErrno(errno));
             }
             break;
         }
@@ -94,7 +92,7 @@ int64_t PosixFiles::ModificationTime(const std::string& path) {
     struct stat info {};
     const int error = facts_->Stat(path, info);
     if (error != 0) {
-        throw AppError(error == ENOENT ? kErrFileNotFound : kErrPathFileAccess);
+        throw AppError(ErrorNumberOfErrno(error));
     }
     return static_cast<int64_t>(info.st_mtime);
 }
@@ -103,7 +101,7 @@ void PosixFiles::DeleteFile(const std::string& path) {
     facts_->Forget(path);  // a descriptor the pass kept could hold a lock of ours
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
-        throw AppError(errno == ENOENT ? kErrFileNotFound : AccessErrorOf(errno));
+        throw AppError(ErrorNumberOfErrno(errno));
     }
     if (S_ISDIR(info.st_mode)) {
         throw AppError(kErrPathFileAccess);
@@ -114,16 +112,7 @@ void PosixFiles::DeleteFile(const std::string& path) {
         throw AppError(kErrPermissionDenied);
     }
     if (unlink(path.c_str()) != 0) {
-        switch (errno) {
-            case ENOENT:
-                throw AppError(kErrFileNotFound);
-            case EACCES:
-            case EPERM:
-            case EROFS:
-                throw AppError(kErrPermissionDenied);
-            default:
-                throw AppError(kErrPathFileAccess);
-        }
+        throw AppError(ErrorNumberOfErrno(errno));
     }
 }
 

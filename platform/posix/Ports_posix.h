@@ -1,8 +1,6 @@
 // The ports on Linux, with stand-ins of our own for the Windows services.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,23 +63,5 @@ class PosixProcess final : public Process {
   public:
     int64_t Shell(const std::string& commandLine, WindowStyle style) override;
 };
-
-// Splits a command line by the rules of CommandLineToArgvW.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-
-// The argument text: each argument that is empty or holds a blank or tab in double quotes,
-// joined by one blank.
-std::string JoinArguments(const std::vector<std::string>& arguments);
-
-// First entry of XDG_CONFIG_DIRS, /etc/xdg when unset or empty.
-std::string SystemConfigDir();
-
-// The user the program acts for: under pkexec the user who asked for elevation
-// (PKEXEC_UID), otherwise the real user.
-uid_t ActingUser();
-
-// The acting user's configuration home: $XDG_CONFIG_HOME, else $HOME/.config; under pkexec
-// that user's home from the password database.
-std::string UserConfigDir();
 
 }  // namespace p2::posix

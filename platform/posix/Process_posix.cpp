@@ -14,14 +14,12 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/CommandLine_posix.h"
+#include "platform/posix/Errors_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 // What travels from the children back to the caller through the pipe.
 struct Report {
@@ -35,20 +33,6 @@ void WriteReport(int fd, int32_t kind, int32_t value) {
     const Report report{kind, value};
     // Smaller than PIPE_BUF: written whole or not at all.
     while (write(fd, &report, sizeof report) < 0 && errno == EINTR) {
-    }
-}
-
-int32_t ErrorOfStart(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return kErrFileNotFound;
-        case EACCES:
-        case ENOEXEC:
-        case EPERM:
-            return kErrPermissionDenied;
-        default:
-            return kErrPathFileAccess;
     }
 }
 
@@ -105,84 +89,6 @@ bool StreamsToNull(int& reportFd) {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
-    // The Windows call sees a NUL-terminated string.
-    std::string_view line(commandLine.c_str());
-    std::vector<std::string> items;
-    if (line.empty()) {
-        return items;
-    }
-    std::size_t i = 0;
-    // The program name: up to the next quote when quoted, else up to the next blank; no
-    // backslash is special in it.
-    std::string program;
-    if (line[0] == '"') {
-        const std::size_t close = line.find('"', 1);
-        program =
-            line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-        i = close == std::string_view::npos ? line.size() : close + 1;
-    } else {
-        while (i < line.size() && !IsBlank(line[i])) {
-            ++i;
-        }
-        program = line.substr(0, i);
-    }
-    items.push_back(std::move(program));
-
-    std::string current;
-    bool inArgument = false;
-    bool quoted = false;
-    for (;;) {
-        while (!quoted && i < line.size() && IsBlank(line[i])) {
-            if (inArgument) {
-                items.push_back(std::move(current));
-                current.clear();
-                inArgument = false;
-            }
-            ++i;
-        }
-        if (i >= line.size()) {
-            break;
-        }
-        inArgument = true;
-        const char c = line[i];
-        if (c == '\\') {
-            std::size_t count = 0;
-            while (i < line.size() && line[i] == '\\') {
-                ++count;
-                ++i;
-            }
-            if (i < line.size() && line[i] == '"') {
-                current.append(count / 2, '\\');
-                if (count % 2 == 1) {
-                    current.push_back('"');
-                    ++i;
-                }
-                // An even count leaves the quote to toggle quoting below.
-            } else {
-                current.append(count, '\\');
-            }
-        } else if (c == '"') {
-            ++i;
-            if (quoted && i < line.size() && line[i] == '"') {
-                // A doubled quote inside quotes is a literal one, and quoting ends.
-                current.push_back('"');
-                ++i;
-                quoted = false;
-            } else {
-                quoted = !quoted;
-            }
-        } else {
-            current.push_back(c);
-            ++i;
-        }
-    }
-    if (inArgument) {
-        items.push_back(std::move(current));
-    }
-    return items;
-}
-
 // The window style has no counterpart here: the started program opens its windows itself.
 int64_t PosixProcess::Shell(const std::string& commandLine, WindowStyle /*style*/) {
     std::vector<std::string> items = SplitCommandLine(commandLine);
@@ -192,7 +98,7 @@ int64_t PosixProcess::Shell(const std::string& commandLine, WindowStyle /*style*
     const std::string& program = items[0];
     struct stat info {};
     if (stat(program.c_str(), &info) != 0) {
-        throw AppError(ErrorOfStart(errno));
+        throw AppError(ErrorNumberOfErrno(errno));
     }
     if (!S_ISREG(info.st_mode) || faccessat(AT_FDCWD, program.c_str(), X_OK, AT_EACCESS) != 0) {
         throw AppError(kErrPermissionDenied);
@@ -247,7 +153,7 @@ int64_t PosixProcess::Shell(const std::string& commandLine, WindowStyle /*style*
     }
     close(fds[0]);
     if (failure != 0) {
-        throw AppError(ErrorOfStart(failure));
+        throw AppError(ErrorNumberOfErrno(failure));
     }
     if (started <= 0) {
         throw AppError(kErrPathFileAccess);

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/Ports_posix.h"
+#include "platform/posix/Environment_posix.h"
+#include "platform/posix/Errors_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -96,7 +97,7 @@ long PosixRegistry::OpenKey(uint32_t hive, const std::string& subKey, uint32_t a
         return kRegInvalidHandle;
     }
     struct stat info {};
-    if (stat(path_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    if (stat(path_.c_str(), &info) != 0 && Win32CodeOfErrno(errno) == kRegFileNotFound) {
         return kRegFileNotFound;
     }
     // The file's permissions stand for the key's security: writing needs the right to

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/posix/Environment_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {

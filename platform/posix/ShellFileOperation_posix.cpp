@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/Errors_posix.h"
 #include "platform/posix/FileLock_posix.h"
 #include "platform/posix/FileOpResult_posix.h"
 #include "platform/posix/PassFacts_posix.h"
@@ -129,11 +130,11 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
     const std::string folder = FolderOf(destination);
     // Removing the source is the last step; find out first whether it will be allowed.
     if (faccessat(AT_FDCWD, FolderOf(source).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        return ResultOf(errno);
+        return Win32CodeOfErrno(errno);
     }
     const int in = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) {
-        return ResultOf(errno);
+        return Win32CodeOfErrno(errno);
     }
     struct stat info {};
     if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -144,7 +145,7 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
     std::string temporary = TemporaryPattern(folder, NameOf(destination));
     const int out = mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {
-        const int32_t result = ResultOf(errno);
+        const int32_t result = Win32CodeOfErrno(errno);
         close(in);
         return result;
     }
@@ -161,7 +162,7 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
     }
     written = close(out) == 0 && written;
     if (!written || rename(temporary.c_str(), destination.c_str()) != 0) {
-        const int32_t result = written ? ResultOf(errno) : kIoFailure;
+        const int32_t result = written ? Win32CodeOfErrno(errno) : kIoFailure;
         unlink(temporary.c_str());
         return result;
     }
@@ -183,7 +184,7 @@ int32_t Move(PassFacts& facts, const std::string& source, const std::string& des
     struct stat info {};
     const int missing = facts.Stat(source, info);
     if (missing != 0) {
-        return ResultOf(missing);
+        return Win32CodeOfErrno(missing);
     }
     if (!S_ISREG(info.st_mode)) {
         return kNotAFile;
@@ -213,7 +214,7 @@ int32_t Move(PassFacts& facts, const std::string& source, const std::string& des
     const int error = facts.Rename(source, destination);
     if (error != 0) {
         if (error != EXDEV) {
-            return ResultOf(error);
+            return Win32CodeOfErrno(error);
         }
         facts.Forget(source);
         facts.Forget(destination);
@@ -229,7 +230,7 @@ int32_t Delete(PassFacts& facts, const std::string& path) {
     struct stat info {};
     const int missing = facts.Lstat(path, info);
     if (missing != 0) {
-        return ResultOf(missing);
+        return Win32CodeOfErrno(missing);
     }
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
@@ -240,7 +241,7 @@ int32_t Delete(PassFacts& facts, const std::string& path) {
         return kInUse;
     }
     const int error = facts.Unlink(path);
-    return error == 0 ? kDone : ResultOf(error);
+    return error == 0 ? kDone : Win32CodeOfErrno(error);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "platform/Error.h"
 #include "platform/ports/Database.h"
+#include "platform/posix/Errors_posix.h"
 #include "platform/posix/SqliteFile_posix.h"
 
 namespace p2::posix {
@@ -22,7 +23,6 @@ namespace {
 // 'P2WG': no other SQLite file carries this application id.
 constexpr int32_t kApplicationId = 0x50325747;
 constexpr int32_t kFormatVersion = 1;
-constexpr int32_t kErrAlreadyExists = 58;
 
 int64_t PragmaNumber(sqlite3* db, const char* pragma) {
     Statement statement = Prepare(db, std::string("PRAGMA ") + pragma);
@@ -125,15 +125,16 @@ bool ValidName(const std::string& name) {
 
 void CreateWorkgroupFile(const std::string& path) {
     if (access(path.c_str(), F_OK) == 0) {
-        throw AppError(kErrAlreadyExists);
+        throw AppError(kErrFileAlreadyExists);
     }
     // Built under a temporary name beside the target, then linked into place so that a
     // failure never leaves a half-made workgroup file and an existing file is never replaced.
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
-        throw AppError(errno == ENOENT || errno == ENOTDIR ? kErrPathNotFound
-                                                           : kErrPermissionDenied);
+        // What is missing here is the folder, not the file.
+        const int32_t number = ErrorNumberOfErrno(errno, kErrPermissionDenied);
+        throw AppError(number == kErrFileNotFound ? kErrPathNotFound : number);
     }
     fchmod(fd, 0644);  // every user who runs the program reads it
     close(fd);
@@ -153,7 +154,7 @@ void CreateWorkgroupFile(const std::string& path) {
         });
         db.reset();
         if (link(temporary.c_str(), path.c_str()) != 0) {
-            throw AppError(errno == EEXIST ? kErrAlreadyExists : kErrPathFileAccess);
+            throw AppError(ErrorNumberOfErrno(errno));
         }
     } catch (...) {
         unlink(temporary.c_str());
@@ -176,7 +177,7 @@ void AddWorkgroupAccount(const std::string& path, const std::string& name,
         BindText(insert.get(), 2, hash);
         StepDone(insert.get());
         if (sqlite3_changes(file.db.get()) != 1) {
-            throw AppError(kErrAlreadyExists);
+            throw AppError(kErrFileAlreadyExists);
         }
     });
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FilesTestSupport.h"
+#include "platform/posix/CommandLine_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 extern char** environ;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/posix/CommandLine_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
