@@ -24,6 +24,7 @@ enum ErrorNumber : int32_t {
     kErrCannotCreateObject = 429,
     kErrObjectRequired = 424,
     kErrNoSuchProperty = 438,
+    kErrActionNotSupported = 445,
 };
 
 class AppError : public std::exception {

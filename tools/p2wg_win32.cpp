@@ -12,6 +12,7 @@
 #include "platform/win32/Api_win32.h"
 #include "platform/win32/PlanPorts_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace {
 

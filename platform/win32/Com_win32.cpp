@@ -4,13 +4,12 @@
 
 #include "platform/Error.h"
 #include "platform/win32/Com_win32.h"
+#include "platform/win32/Errors_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
 namespace {
-
-// "Object doesn't support this action".
-constexpr int32_t kErrActionNotSupported = 445;
 
 class ExceptionRecord {
   public:
@@ -25,33 +24,6 @@ class ExceptionRecord {
     EXCEPINFO info{};
 };
 
-int32_t HresultNumber(HRESULT hr) {
-    // Automation errors of the objects themselves carry their number in the low word.
-    if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
-        return static_cast<int32_t>(hr & 0xFFFF);
-    }
-    switch (hr) {
-        case DISP_E_UNKNOWNNAME:
-        case DISP_E_MEMBERNOTFOUND:
-            return kErrNoSuchProperty;
-        case DISP_E_TYPEMISMATCH:
-            return kErrTypeMismatch;
-        case DISP_E_OVERFLOW:
-            return kErrOverflow;
-        case E_OUTOFMEMORY:
-            return kErrOutOfMemory;
-        case E_NOTIMPL:
-            return kErrActionNotSupported;
-        case DISP_E_BADPARAMCOUNT:
-        case DISP_E_PARAMNOTOPTIONAL:
-        case DISP_E_BADVARTYPE:
-        case E_INVALIDARG:
-            return kErrInvalidArgument;
-        default:
-            return kErrInternal;
-    }
-}
-
 }  // namespace
 
 int32_t ComErrorNumber(HRESULT hr, const EXCEPINFO* exception) {
@@ -60,11 +32,11 @@ int32_t ComErrorNumber(HRESULT hr, const EXCEPINFO* exception) {
             return exception->wCode;
         }
         if (FAILED(exception->scode)) {
-            return HresultNumber(exception->scode);
+            return ErrorNumberOfHresult(exception->scode);
         }
         return kErrInternal;
     }
-    return HresultNumber(hr);
+    return ErrorNumberOfHresult(hr);
 }
 
 void EnsureCom() {

@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/win32/Com_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
 namespace {

@@ -5,7 +5,9 @@
 
 #include "platform/Error.h"
 #include "platform/win32/Api_win32.h"
+#include "platform/win32/Errors_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
 namespace {
@@ -29,7 +31,7 @@ class FindHandle {
         }
         const DWORD error = GetLastError();
         if (error != ERROR_NO_MORE_FILES) {
-            throw AppError(FileErrorNumber(error));
+            throw AppError(ErrorNumberOfWin32(error));
         }
         return false;
     }
@@ -77,7 +79,7 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
             error == ERROR_NO_MORE_FILES) {
             return names;
         }
-        throw AppError(FileErrorNumber(error));
+        throw AppError(ErrorNumberOfWin32(error));
     }
     do {
         if (Accepted(data, true)) {
@@ -90,7 +92,7 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
 int64_t Win32Files::ModificationTime(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
-        throw AppError(FileErrorNumber(GetLastError()));
+        throw AppError(ErrorNumberOfWin32(GetLastError()));
     }
     const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                           data.ftLastWriteTime.dwLowDateTime;
@@ -99,7 +101,7 @@ int64_t Win32Files::ModificationTime(const std::string& path) {
 
 void Win32Files::DeleteFile(const std::string& path) {
     if (!DeleteFileW(Widen(path).c_str())) {
-        throw AppError(FileErrorNumber(GetLastError()));
+        throw AppError(ErrorNumberOfWin32(GetLastError()));
     }
 }
 

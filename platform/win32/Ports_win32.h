@@ -86,26 +86,8 @@ class Win32DatabaseService final : public DatabaseService {
     std::unique_ptr<DBEngine> engine_;
 };
 
-// UTF-8 and UTF-16; invalid input raises AppError 5.
-std::wstring Widen(std::string_view text);
-std::string Narrow(std::wstring_view text);
-// UTF-8 to the ANSI code page; `exact` tells whether every character could be represented.
-std::string ToAnsi(std::string_view text, bool* exact = nullptr);
-std::string FromAnsi(std::string_view text);
-
-// The first item of a command line by the rules of CommandLineToArgvW for the program name.
-std::wstring ProgramNameOf(std::wstring_view commandLine);
-// What follows the program's name and the one blank after it.
-std::wstring ArgumentsOf(std::wstring_view commandLine);
-// The same, except that a command line that starts with the program's own path unquoted
-// (letter case aside) loses exactly that path, blanks in it included.
-std::wstring ArgumentsOf(std::wstring_view commandLine, std::wstring_view modulePath);
-
 // The answer of the instance test, from CreateMutexW's result and last error. A mutex that
 // exists but may not be opened belongs to an instance with more rights than ours.
 bool AnotherInstanceRuns(bool created, unsigned long lastError);
-
-// The program's error number for a Win32 error code of a file operation.
-int32_t FileErrorNumber(unsigned long win32Error);
 
 }  // namespace p2::win32

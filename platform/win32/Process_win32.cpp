@@ -3,26 +3,12 @@
 
 #include "platform/Error.h"
 #include "platform/win32/Api_win32.h"
+#include "platform/win32/CommandLine_win32.h"
+#include "platform/win32/Errors_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
-namespace {
-
-int32_t StartErrorNumber(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return kErrFileNotFound;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_BAD_EXE_FORMAT:
-            return kErrPermissionDenied;
-        default:
-            return kErrPathFileAccess;
-    }
-}
-
-}  // namespace
-
 int64_t Win32Process::Shell(const std::string& commandLine, WindowStyle style) {
     // The program is named explicitly, so that an unquoted path with blanks is never tried
     // piece by piece.
@@ -39,7 +25,7 @@ int64_t Win32Process::Shell(const std::string& commandLine, WindowStyle style) {
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &info)) {
-        throw AppError(StartErrorNumber(GetLastError()));
+        throw AppError(ErrorNumberOfWin32(GetLastError()));
     }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);

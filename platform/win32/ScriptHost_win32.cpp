@@ -7,13 +7,10 @@
 #include "platform/Error.h"
 #include "platform/win32/Com_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
 namespace {
-
-// Answer of an object that does not implement the request (Wine's script host knows only a
-// few of the folder names).
-constexpr int32_t kErrActionNotSupported = 445;
 
 // The same folders from the shell, for a script host that cannot name them.
 std::string ShellFolder(const std::string& name) {
@@ -49,6 +46,7 @@ class Win32ScriptShell final : public ScriptShell {
         try {
             return FromScriptHost(name);
         } catch (const AppError& e) {
+            // Wine's script host knows only a few of the folder names.
             if (e.number() != kErrActionNotSupported) {
                 throw;
             }

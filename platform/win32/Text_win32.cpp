@@ -1,10 +1,10 @@
-// UTF-8 to UTF-16 and the ANSI code page and back; the argument text; Win32 errors as error
-// numbers.
+// UTF-8 to UTF-16 and the ANSI code page and back: the core speaks UTF-8, Windows UTF-16, and
+// the registry's and the ANSI calls' bytes are in the ANSI code page (932 on Japanese Windows).
 #include <string>
 
 #include "platform/Error.h"
 #include "platform/win32/Api_win32.h"
-#include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32 {
 namespace {
@@ -72,67 +72,6 @@ std::string ToAnsi(std::string_view text, bool* exact) {
 
 std::string FromAnsi(std::string_view text) {
     return Narrow(ToWide(CP_ACP, 0, text));
-}
-
-std::wstring ProgramNameOf(std::wstring_view commandLine) {
-    if (!commandLine.empty() && commandLine[0] == L'"') {
-        const auto closing = commandLine.find(L'"', 1);
-        return std::wstring(commandLine.substr(
-            1, closing == std::wstring_view::npos ? std::wstring_view::npos : closing - 1));
-    }
-    const auto blank = commandLine.find_first_of(L" \t");
-    return std::wstring(commandLine.substr(0, blank));
-}
-
-std::wstring ArgumentsOf(std::wstring_view commandLine) {
-    size_t end = 0;
-    if (!commandLine.empty() && commandLine[0] == L'"') {
-        const auto closing = commandLine.find(L'"', 1);
-        end = closing == std::wstring_view::npos ? commandLine.size() : closing + 1;
-    } else {
-        const auto blank = commandLine.find_first_of(L" \t");
-        end = blank == std::wstring_view::npos ? commandLine.size() : blank;
-    }
-    if (end < commandLine.size() && (commandLine[end] == L' ' || commandLine[end] == L'\t')) {
-        ++end;  // the one blank that separates the name from its arguments
-    }
-    return std::wstring(commandLine.substr(end));
-}
-
-std::wstring ArgumentsOf(std::wstring_view commandLine, std::wstring_view modulePath) {
-    const size_t n = modulePath.size();
-    if (n == 0 || commandLine.size() < n ||
-        (commandLine.size() > n && commandLine[n] != L' ' && commandLine[n] != L'\t')) {
-        return ArgumentsOf(commandLine);
-    }
-    std::wstring start(commandLine.substr(0, n));
-    std::wstring module(modulePath);
-    CharUpperBuffW(start.data(), static_cast<DWORD>(n));
-    CharUpperBuffW(module.data(), static_cast<DWORD>(n));
-    if (start != module) {
-        return ArgumentsOf(commandLine);
-    }
-    return std::wstring(commandLine.substr(commandLine.size() > n ? n + 1 : n));
-}
-
-int32_t FileErrorNumber(unsigned long win32Error) {
-    switch (win32Error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-            return kErrFileNotFound;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_NETWORK_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_BAD_EXE_FORMAT:
-            return kErrPermissionDenied;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return kErrOutOfMemory;
-        default:
-            return kErrPathFileAccess;
-    }
 }
 
 }  // namespace p2::win32

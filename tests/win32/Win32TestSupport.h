@@ -10,6 +10,7 @@
 
 #include "platform/win32/Api_win32.h"
 #include "platform/win32/Ports_win32.h"
+#include "platform/win32/Text_win32.h"
 
 namespace p2::win32::test {
 

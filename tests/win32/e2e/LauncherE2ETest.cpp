@@ -8,6 +8,7 @@
 
 #include "launcher/Main.h"
 #include "launcher/Workgroup.h"
+#include "platform/win32/Text_win32.h"
 #include "update/FileUpdate.h"
 #include "win32/Win32TestSupport.h"
 #include "win32/engine/EngineTestSupport.h"

@@ -8,6 +8,9 @@
 #include "platform/Error.h"
 #include "platform/mRegEdit.h"
 #include "platform/mSHFileOperation.h"
+#include "platform/win32/CommandLine_win32.h"
+#include "platform/win32/Errors_win32.h"
+#include "platform/win32/Text_win32.h"
 #include "win32/Win32TestSupport.h"
 
 namespace p2::win32 {
@@ -238,10 +241,10 @@ TEST_F(FilesTest, ListingOfAMissingOrEmptyFolderIsEmpty) {
 // rights, so a name that Windows refuses stands in for it here; the translation is the same.
 TEST_F(FilesTest, ListingThatIsRefusedRaises) {
     EXPECT_EQ(ErrorNumberOfCall([&] { files_.ListFiles(folder_ / "bad|name"); }), 53);
-    EXPECT_EQ(FileErrorNumber(ERROR_ACCESS_DENIED), 70);
-    EXPECT_EQ(FileErrorNumber(ERROR_NETWORK_ACCESS_DENIED), 70);
-    EXPECT_EQ(FileErrorNumber(ERROR_NETNAME_DELETED), 75);
-    EXPECT_EQ(FileErrorNumber(ERROR_BAD_NETPATH), 75);
+    EXPECT_EQ(ErrorNumberOfWin32(ERROR_ACCESS_DENIED), 70);
+    EXPECT_EQ(ErrorNumberOfWin32(ERROR_NETWORK_ACCESS_DENIED), 70);
+    EXPECT_EQ(ErrorNumberOfWin32(ERROR_NETNAME_DELETED), 75);
+    EXPECT_EQ(ErrorNumberOfWin32(ERROR_BAD_NETPATH), 75);
 }
 
 TEST_F(FilesTest, ModificationTimeIsUtcSecondsSinceTheEpoch) {
