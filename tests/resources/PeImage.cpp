@@ -1,3 +1,4 @@
+// Reads a built Windows program as the loader does: headers, imports, version resource.
 #include "PeImage.h"
 
 #include <algorithm>

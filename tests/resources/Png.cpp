@@ -1,3 +1,4 @@
+// Reads the PNG icons the build writes, enough to check their size and transparency.
 #include "Png.h"
 
 #include <cstring>

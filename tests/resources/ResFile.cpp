@@ -1,3 +1,4 @@
+// Reads the .res file windres writes: each resource's type, name, language and bytes.
 #include "ResFile.h"
 
 #include <fstream>

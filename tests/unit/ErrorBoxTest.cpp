@@ -1,3 +1,4 @@
+// The error box's text, the catalogue, the handler and the file-operation wrappers.
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"

@@ -1,3 +1,4 @@
+// The registry wrapper, finding Access, the workgroup account and the lock-file check, on fakes.
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"

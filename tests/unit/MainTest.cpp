@@ -1,3 +1,4 @@
+// The start from end to end on a fake machine: every exit, message and the order of the steps.
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"

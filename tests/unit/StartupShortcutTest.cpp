@@ -1,3 +1,4 @@
+// Removing the installer's start-up shortcut from both start-up folders, on fake ports.
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"

@@ -1,3 +1,4 @@
+// The update pass on a fake machine: which delivery replaces, which is discarded, and stops.
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"

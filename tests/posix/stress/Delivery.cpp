@@ -1,3 +1,4 @@
+// Deliveries for the stress tests: databases with stamps, files with times, and their checks.
 #include "Delivery.h"
 
 #include <fcntl.h>

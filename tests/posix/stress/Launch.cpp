@@ -1,3 +1,4 @@
+// Starting launchers for the stress tests: killed at a chosen point, or released together.
 #include "Launch.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The DAO stand-in's store: a database's tables read from and written to its small text file.
 #include "FakeStore.h"
 
 #include <windows.h>

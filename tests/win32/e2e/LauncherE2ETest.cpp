@@ -1,3 +1,4 @@
+// Pelorin2.exe started under Wine on sample installations: boxes, moves and the Access start.
 #include <gtest/gtest.h>
 
 #include <algorithm>
