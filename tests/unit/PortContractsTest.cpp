@@ -19,7 +19,6 @@ class FakeWorld {
   public:
     static constexpr bool kHasAttributes = true;
     static constexpr bool kCanDenyListing = true;
-    static constexpr const char* kWhyNoDeniedListing = "";
     static constexpr bool kKeepsBufferOnMoreData = true;
 
     FakeWorld() { f_.m.programsOnDisk = true; }

@@ -59,7 +59,6 @@ class PosixWorld {
     // POSIX has no hidden, system or read-only attribute: such files are ordinary ones.
     static constexpr bool kHasAttributes = false;
     static constexpr bool kCanDenyListing = true;
-    static constexpr const char* kWhyNoDeniedListing = "";
     static constexpr bool kKeepsBufferOnMoreData = true;
 
     ~PosixWorld() {
