@@ -5,11 +5,12 @@
 // uses; every world offers:
 //   std::string Path(name)          the full path of `name` in the scratch folder; `name`
 //                                   separates sub-folders with '/'
-//   void Write(name, bytes, attr)   an ordinary file (kHidden, kSystem, kReadOnly where the
+//   void Write(name, bytes, attr)   an ordinary file (hidden, system or read-only where the
 //                                   platform has attributes: kHasAttributes)
 //   void MakeFolder(name), bool Exists(name), std::string Read(name)
 //   void SetTime(name, seconds, nanoseconds)   the last write time
-//   auto Hold(name)                 another process holds the file until the result dies
+//   auto Hold(name)                 another process holds the file: ->ready once it does,
+//                                   ->Release() lets go and answers 0 when all went well
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@
 
 namespace p2::contract {
 
-enum Attribute { kPlain, kHidden, kSystem, kReadOnly };
+enum Attribute { kPlain, kHidden, kSystem, kHiddenSystem, kReadOnly };
 
 inline int32_t ErrorOf(const std::function<void()>& call) {
     try {

@@ -81,7 +81,7 @@ TYPED_TEST_P(FilesContract, ListingHoldsPlainAndHiddenFilesOnly) {
     w.Write("noext", "x");
     w.Write("h.sys", "x", kHidden);
     if (TypeParam::kHasAttributes) {
-        w.Write("s.sys", "x", kSystem);
+        w.Write("s.sys", "x", kHiddenSystem);
     }
     w.MakeFolder("sub");
     w.Write("sub/inner.txt", "x");
@@ -159,13 +159,11 @@ TYPED_TEST_P(FilesContract, DeleteOfAProtectedFileRaises70) {
 TYPED_TEST_P(FilesContract, DeleteOfAHeldFileRaises70UntilReleased) {
     auto& w = this->world;
     w.Write("held.ldb", "x");
-    {
-        auto holder = w.Hold("held.ldb");
-        ASSERT_TRUE(holder->ready);
-        EXPECT_EQ(ErrorOf([&] { this->files.DeleteFile(w.Path("held.ldb")); }),
-                  kErrPermissionDenied);
-        EXPECT_TRUE(w.Exists("held.ldb"));
-    }
+    auto holder = w.Hold("held.ldb");
+    ASSERT_TRUE(holder->ready);
+    EXPECT_EQ(ErrorOf([&] { this->files.DeleteFile(w.Path("held.ldb")); }), kErrPermissionDenied);
+    EXPECT_TRUE(w.Exists("held.ldb"));
+    EXPECT_EQ(holder->Release(), 0);
     EXPECT_EQ(ErrorOf([&] { this->files.DeleteFile(w.Path("held.ldb")); }), 0);
     EXPECT_FALSE(w.Exists("held.ldb"));
 }

@@ -89,6 +89,7 @@ TYPED_TEST_P(ShellFileOperationContract, HeldFileIsNeitherReplacedNorMovedNorDel
         ASSERT_TRUE(holder->ready) << held;
         EXPECT_NE(this->Move("incoming.mdb", "installed.mdb"), 0) << held;
         EXPECT_NE(this->Kill(held), 0) << held;
+        EXPECT_EQ(holder->Release(), 0) << held;
     }
     EXPECT_EQ(w.Read("installed.mdb"), "old");
     EXPECT_EQ(w.Read("incoming.mdb"), "new");

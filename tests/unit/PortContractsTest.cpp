@@ -41,8 +41,8 @@ class FakeWorld {
     void Write(const std::string& name, const std::string& bytes, Attribute attribute = kPlain) {
         fake::FileEntry entry;
         entry.bytes = bytes;
-        entry.hidden = attribute == kHidden;
-        entry.system = attribute == kSystem;
+        entry.hidden = attribute == kHidden || attribute == kHiddenSystem;
+        entry.system = attribute == kSystem || attribute == kHiddenSystem;
         f_.m.Put(Path(name), entry);
     }
     void MakeFolder(const std::string& name) { f_.m.Put(Path(name), fake::Folder()); }
@@ -67,11 +67,13 @@ class FakeWorld {
         fake::Machine& m;
         std::string path;
         bool ready = true;
-        ~Holder() {
+        long Release() {
             if (fake::FileEntry* f = m.Find(path)) {
                 f->undeletable = false;
             }
+            return 0;
         }
+        ~Holder() { Release(); }
     };
     std::unique_ptr<Holder> Hold(const std::string& name) {
         return std::make_unique<Holder>(f_.m, Path(name));

@@ -106,10 +106,16 @@ class PosixWorld {
 
     // Held as the Access stand-in holds its lock file.
     struct Holder {
-        explicit Holder(const std::string& path)
-            : lock(path, LockKind::kOfdWrite), ready(lock.locked()) {}
-        LockHolder lock;
-        bool ready;
+        explicit Holder(const std::string& path) {
+            lock.emplace(path, LockKind::kOfdWrite);
+            ready = lock->locked();
+        }
+        long Release() {
+            lock.reset();
+            return 0;
+        }
+        std::optional<LockHolder> lock;
+        bool ready = false;
     };
     std::unique_ptr<Holder> Hold(const std::string& name) {
         return std::make_unique<Holder>(Path(name));

@@ -53,6 +53,7 @@ class Win32World {
     void Write(const std::string& name, const std::string& bytes, Attribute attribute = kPlain) {
         win32::test::WriteText(Path(name), bytes);
         const DWORD attributes[] = {0, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN,
                                     FILE_ATTRIBUTE_READONLY};
         if (attribute != kPlain) {
             win32::test::SetAttributes(Path(name), attributes[attribute]);
