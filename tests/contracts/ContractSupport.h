@@ -32,3 +32,10 @@ inline int32_t ErrorOf(const std::function<void()>& call) {
 }
 
 }  // namespace p2::contract
+
+// Every contract for one world; each contract's header must be included first.
+#define P2_INSTANTIATE_PORT_CONTRACTS(Prefix, World)                           \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, FilesContract, World);              \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, ShellFileOperationContract, World); \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, ProcessContract, World);            \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, RegistryContract, World)

@@ -105,10 +105,7 @@ class FakeWorld {
     fake::Fixture f_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, FilesContract, FakeWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, ShellFileOperationContract, FakeWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, ProcessContract, FakeWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, RegistryContract, FakeWorld);
+P2_INSTANTIATE_PORT_CONTRACTS(Fake, FakeWorld);
 
 }  // namespace
 }  // namespace p2::contract

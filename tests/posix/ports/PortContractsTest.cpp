@@ -198,10 +198,7 @@ class PosixWorld {
     std::optional<posix::PosixRegistry> registry_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FilesContract, PosixWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Posix, ShellFileOperationContract, PosixWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Posix, ProcessContract, PosixWorld);
-INSTANTIATE_TYPED_TEST_SUITE_P(Posix, RegistryContract, PosixWorld);
+P2_INSTANTIATE_PORT_CONTRACTS(Posix, PosixWorld);
 
 }  // namespace
 }  // namespace p2::contract

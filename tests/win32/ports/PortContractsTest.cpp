@@ -134,10 +134,7 @@ class Win32World {
     std::optional<win32::test::ScopedEnvironment> environment_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, FilesContract, Win32World);
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ShellFileOperationContract, Win32World);
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ProcessContract, Win32World);
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, RegistryContract, Win32World);
+P2_INSTANTIATE_PORT_CONTRACTS(Win32, Win32World);
 
 }  // namespace
 }  // namespace p2::contract
