@@ -33,9 +33,11 @@ inline int32_t ErrorOf(const std::function<void()>& call) {
 
 }  // namespace p2::contract
 
-// Every contract for one world; each contract's header must be included first.
-#define P2_INSTANTIATE_PORT_CONTRACTS(Prefix, World)                           \
-    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, FilesContract, World);              \
-    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, ShellFileOperationContract, World); \
-    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, ProcessContract, World);            \
-    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, RegistryContract, World)
+// Every contract for one world; each contract's header must be included first. The
+// instances are named PrefixFilesContract and so on, as CTest shows only the first part.
+#define P2_INSTANTIATE_PORT_CONTRACTS(Prefix, World)                                               \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix##FilesContract, FilesContract, World);                   \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix##ShellFileOperationContract, ShellFileOperationContract, \
+                                   World);                                                         \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix##ProcessContract, ProcessContract, World);               \
+    INSTANTIATE_TYPED_TEST_SUITE_P(Prefix##RegistryContract, RegistryContract, World)
