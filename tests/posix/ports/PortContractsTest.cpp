@@ -43,6 +43,13 @@ std::string RegistryText(const std::string& text) {
     return out + '"';
 }
 
+std::string Quoted(const std::string& text) {
+    std::string quoted(1, '"');
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
 std::string HexBytes(const std::string& bytes) {
     std::string out;
     char hex[4];
@@ -129,19 +136,25 @@ class PosixWorld {
         chmod(Path("record.sh").c_str(), 0755);
         return Path("record.sh");
     }
-    // The recorded arguments joined as the argument text is (bounded wait).
+    // The recorded arguments joined by one blank, those with a blank in quotes, as the
+    // Windows helper reports its argument text (bounded wait).
     std::string RecordedArguments(int64_t) {
         for (int i = 0; i < 400 && !Exists("argv.txt"); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+        if (!Exists("argv.txt")) {
+            return "<not started>";
+        }
         const std::string text = Read("argv.txt");
-        std::vector<std::string> arguments;
+        std::string joined;
         for (size_t start = 0; start < text.size();) {
             const size_t end = text.find('\n', start);
-            arguments.push_back(text.substr(start, end - start));
+            const std::string argument = text.substr(start, end - start);
+            joined += joined.empty() ? "" : " ";
+            joined += argument.find(' ') == std::string::npos ? argument : Quoted(argument);
             start = end == std::string::npos ? text.size() : end + 1;
         }
-        return Exists("argv.txt") ? posix::JoinArguments(arguments) : "<not started>";
+        return joined;
     }
 
     // The value in the syntax an export uses for it: text in quotes, a number as dword, and
