@@ -30,7 +30,9 @@ struct FileEntry {
     bool hidden = false;
     bool system = false;
     bool folder = false;
-    bool undeletable = false;
+    bool undeletable = false;  // held by another process, or read-only
+    bool unlistable = false;   // a folder that may not be read
+    bool program = false;      // a file that can be started
     std::string bytes;
     std::optional<DatabaseContent> database;  // set: the file opens as a database
 };
@@ -57,7 +59,10 @@ struct Machine {
     int32_t failListing = 0;
 
     long probeResult = kRegSuccess;
-    std::map<std::string, std::string> registryValues;  // "key|value" -> bytes
+    // "key|value" -> bytes and type (REG_SZ when not given); names compare without regard to
+    // ASCII letter case, as in the registry.
+    std::map<std::string, std::string> registryValues;
+    std::map<std::string, uint32_t> registryTypes;
     int32_t failRegistryRead = 0;
 
     std::set<std::string> failMoveFrom;
@@ -70,6 +75,9 @@ struct Machine {
 
     std::vector<std::string> started;  // command lines
     int32_t failStart = 0;
+    // Whether a started program must stand among the files (53 when it does not, 70 when it
+    // is no program), as on a real machine. The core's tests name an Access that needs none.
+    bool programsOnDisk = false;
 
     int32_t failEngine = 0;
     bool refuseEveryOpen = false;
@@ -118,6 +126,15 @@ inline std::string BaseName(const std::string& path) {
     return path.substr(path.rfind('\\') + 1);
 }
 
+inline std::string AsciiLower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 class FakeApplication final : public Application {
   public:
     explicit FakeApplication(Machine& m) : m_(m) {}
@@ -161,6 +178,9 @@ class FakeFiles final : public Files {
         m_.log.push_back("ListFiles " + folder);
         if (m_.failListing) {
             throw AppError(m_.failListing);
+        }
+        if (const FileEntry* f = m_.Find(folder); f && f->folder && f->unlistable) {
+            throw AppError(kErrPermissionDenied);
         }
         std::vector<std::string> names;
         for (const auto& [path, f] : m_.files) {
@@ -209,9 +229,10 @@ class FakeRegistry final : public Registry {
         if (m_.failRegistryRead) {
             throw AppError(m_.failRegistryRead);
         }
+        const std::string prefix = AsciiLower(subKey + "|");
         const bool exists =
             std::any_of(m_.registryValues.begin(), m_.registryValues.end(),
-                        [&](const auto& v) { return v.first.rfind(subKey + "|", 0) == 0; });
+                        [&](const auto& v) { return AsciiLower(v.first).rfind(prefix, 0) == 0; });
         if (hive != kHKeyClassesRoot || access != kKeyRead || !exists) {
             return kRegFileNotFound;
         }
@@ -221,11 +242,14 @@ class FakeRegistry final : public Registry {
     }
     long QueryValue(RegKey, const std::string& valueName, uint32_t& type, unsigned char* data,
                     uint32_t& size) override {
-        auto it = m_.registryValues.find(openKey_ + "|" + valueName);
+        const std::string wanted = AsciiLower(openKey_ + "|" + valueName);
+        auto it = std::find_if(m_.registryValues.begin(), m_.registryValues.end(),
+                               [&](const auto& v) { return AsciiLower(v.first) == wanted; });
         if (it == m_.registryValues.end()) {
             return kRegFileNotFound;
         }
-        type = 1;
+        const auto typed = m_.registryTypes.find(it->first);
+        type = typed == m_.registryTypes.end() ? 1 : typed->second;
         if (it->second.size() > size) {
             size = static_cast<uint32_t>(it->second.size());
             return kRegMoreData;
@@ -261,14 +285,21 @@ class FakeShell final : public ShellFileOperation {
             if (!f || m_.failMoveFrom.count(from)) {
                 return 1;
             }
+            if (const FileEntry* old = m_.Find(to); f->undeletable || (old && old->undeletable)) {
+                return kSharingViolation;
+            }
             FileEntry moved = *f;
             m_.Remove(from);
             m_.Put(to, moved);
             return 0;
         }
         m_.log.push_back("Kill " + from);
-        if (!m_.Find(from)) {
+        const FileEntry* f = m_.Find(from);
+        if (!f) {
             return 2;
+        }
+        if (f->undeletable) {
+            return kSharingViolation;
         }
         m_.Remove(from);
         return 0;
@@ -276,6 +307,7 @@ class FakeShell final : public ShellFileOperation {
     uint16_t lastFlags = 0;
 
   private:
+    static constexpr int32_t kSharingViolation = 32;
     Machine& m_;
 };
 
@@ -317,6 +349,15 @@ class FakeProcess final : public Process {
         if (m_.failStart) {
             throw AppError(m_.failStart);
         }
+        if (m_.programsOnDisk) {
+            const FileEntry* f = m_.Find(ProgramOf(commandLine));
+            if (!f || f->folder) {
+                throw AppError(kErrFileNotFound);
+            }
+            if (!f->program) {
+                throw AppError(kErrPermissionDenied);
+            }
+        }
         lastStyle = style;
         m_.started.push_back(commandLine);
         return 42;
@@ -324,6 +365,13 @@ class FakeProcess final : public Process {
     WindowStyle lastStyle{};
 
   private:
+    // The program's path: quoted, or up to the first blank.
+    static std::string ProgramOf(const std::string& commandLine) {
+        if (!commandLine.empty() && commandLine[0] == '"') {
+            return commandLine.substr(1, commandLine.find('"', 1) - 1);
+        }
+        return commandLine.substr(0, commandLine.find_first_of(" \t"));
+    }
     Machine& m_;
 };
 

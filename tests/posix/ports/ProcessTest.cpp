@@ -247,14 +247,14 @@ TEST_F(PosixProcessShell, LeavesNoChildBehind) {
     EXPECT_EQ(errno, ECHILD);
 }
 
-TEST_F(PosixProcessShell, MissingProgramRaises53) {
-    EXPECT_EQ(ErrorOf("\"" + folder_ + "/absent\" x"), kErrFileNotFound);
+TEST_F(PosixProcessShell, MissingProgramUnquotedOrBelowAFileRaises53) {
     EXPECT_EQ(ErrorOf(folder_ + "/absent"), kErrFileNotFound);
     const std::string plain = MakeFile("plain.txt", "x", 0644);
     EXPECT_EQ(ErrorOf("\"" + plain + "/below\""), kErrFileNotFound);
 }
 
-TEST_F(PosixProcessShell, ProgramThatMayNotRunRaises70) {
+// A script is no program without the right to execute it.
+TEST_F(PosixProcessShell, ScriptWithoutExecuteRightFolderOrUnknownFormatRaise70) {
     EXPECT_EQ(ErrorOf("\"" + MakeFile("data.txt", "#!/bin/sh\n", 0644) + "\""),
               kErrPermissionDenied);
     EXPECT_EQ(ErrorOf("\"" + folder_ + "\""), kErrPermissionDenied);
