@@ -30,8 +30,8 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null &&
         libsqlite3-dev libcrypt-dev strace >/dev/null
 fi
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DP2_BENCH=ON >/dev/null
-cmake --build build-bench -j2 --target p2bench >/dev/null
+cmake --preset build-bench >/dev/null
+cmake --build --preset build-bench -j2 >/dev/null
 bench=$(pwd)/build-bench/bin/p2bench
 
 tmp=${TMPDIR:-/tmp}

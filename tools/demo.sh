@@ -14,8 +14,8 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     apt-get install -y -qq --no-install-recommends $packages >/dev/null
 fi
 
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DP2_TESTS=OFF >/dev/null
-cmake --build build-demo -j"$(nproc)" >/dev/null
+cmake --preset build-demo >/dev/null
+cmake --build --preset build-demo -j"$(nproc)" >/dev/null
 bin=$src/build-demo/bin
 
 root=$(mktemp -d /tmp/pelorin2-demo.XXXXXX)

@@ -28,9 +28,8 @@ fi
 
 build=build-fuzz
 jobs=$(nproc)
-CC=clang CXX=clang++ cmake -S . -B "$build" -DP2_FUZZ=ON -DP2_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target fuzzers -j"$jobs"
+cmake --preset build-fuzz >/dev/null
+cmake --build --preset build-fuzz -j"$jobs"
 
 # Target and the longest input worth trying for it.
 targets=(

@@ -15,8 +15,8 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
         xdotool util-linux >/dev/null
 fi
 
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DP2_TESTS=OFF >/dev/null
-cmake --build build-demo -j"$(nproc)" >/dev/null
+cmake --preset build-demo >/dev/null
+cmake --build --preset build-demo -j"$(nproc)" >/dev/null
 bin=$src/build-demo/bin
 
 work=$(mktemp -d /tmp/pelorin2-shots.XXXXXX)

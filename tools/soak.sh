@@ -18,8 +18,8 @@ dir=build-soak
 
 log=$dir/soak-build.log
 mkdir -p "$dir"
-if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release &&
-       cmake --build "$dir" -j"$(nproc)" --target p2_posix_stress_tests; } >"$log" 2>&1; then
+if ! { cmake --preset build-soak &&
+       cmake --build --preset build-soak -j"$(nproc)"; } >"$log" 2>&1; then
     tail -n 30 "$log"
     exit 1
 fi

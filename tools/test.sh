@@ -23,15 +23,12 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
 fi
 
 jobs=$(nproc)
-for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
-              "build-asan -DP2_WERROR=ON -DP2_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"; do
-    set -- $config
-    dir=$1
-    shift
-    echo "== $dir"
-    cmake -S . -B "$dir" "$@" >/dev/null
-    cmake --build "$dir" -j"$jobs"
-    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+# The presets of CMakePresets.json name each build folder and its settings.
+for preset in build build-asan; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+    ctest --preset "$preset" -j"$jobs"
 done
 
 echo "== lintian"
@@ -46,4 +43,4 @@ echo "== build-win"
 sh tests/win32/run_wine_tests.sh build-win
 
 echo "== identity of the Windows program"
-ctest --test-dir build -R '^Executable' --output-on-failure
+ctest --preset build -R '^Executable'

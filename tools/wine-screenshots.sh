@@ -22,8 +22,8 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
         imagemagick xdotool fonts-ipafont-gothic >/dev/null
 fi
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DP2_WERROR=ON -DP2_TESTS=OFF >/dev/null
+# The preset's settings; the folder may be another.
+cmake --preset build-win-shots -B "$build" >/dev/null
 cmake --build "$build" -j2 --target Pelorin2 >/dev/null
 
 export WINEPREFIX=$build/wineprefix
