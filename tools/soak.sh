@@ -11,6 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash tools/deps.sh test
+
 kills=${1:-2000}
 rounds=${2:-500}
 seed=${3:-$(date +%s)}

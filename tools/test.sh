@@ -9,18 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture i386
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends \
-        build-essential cmake pkg-config libsqlite3-dev libcrypt-dev googletest libgtest-dev \
-        libgmock-dev desktop-file-utils libxml2-utils util-linux \
-        clang libclang-rt-14-dev \
-        binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686 \
-        g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 locales wine wine32 \
-        wixl msitools lintian dpkg-dev pkexec zenity >/dev/null
-fi
+# Everything the steps below need, in one go.
+bash tools/deps.sh test package fuzz win
 
 jobs=$(nproc)
 # The presets of CMakePresets.json name each build folder and its settings.

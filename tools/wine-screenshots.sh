@@ -11,16 +11,7 @@ build=${1:-$src/build-win-shots}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    if ! command -v wine >/dev/null; then
-        dpkg --add-architecture i386
-    fi
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends cmake make gcc-mingw-w64-i686 \
-        g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb x11-utils \
-        imagemagick xdotool fonts-ipafont-gothic >/dev/null
-fi
+bash tools/deps.sh wine-screenshots
 
 # The preset's settings; the folder may be another.
 cmake --preset build-win-shots -B "$build" >/dev/null

@@ -9,6 +9,7 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=${1:-$source_dir/build-win}
 mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)
+bash "$source_dir/tools/deps.sh" win
 
 # Wine takes the ANSI code page from the Unix locale: a missing locale would silently give
 # 1252. The tests assert the code page they expect (P2_EXPECTED_ACP) so that it fails loudly.
