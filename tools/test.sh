@@ -33,4 +33,5 @@ echo "== build-win"
 sh tests/win32/run_wine_tests.sh build-win
 
 echo "== identity of the Windows program"
+# The build preset hands build-win to these tests; they skipped above, before it was built.
 ctest --preset build -R '^Executable'
