@@ -22,16 +22,10 @@ case "${1:-}" in
     *) sed -n '2,12p' "$0" >&2; exit 2 ;;
 esac
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null &&
-    { ! pkg-config --exists sqlite3 libcrypt || ! command -v strace >/dev/null; }; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
-        libsqlite3-dev libcrypt-dev strace >/dev/null
-fi
+bash tools/deps.sh bench
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DP2_BENCH=ON >/dev/null
-cmake --build build-bench -j2 --target p2bench >/dev/null
+cmake --preset build-bench >/dev/null
+cmake --build --preset build-bench -j2 >/dev/null
 bench=$(pwd)/build-bench/bin/p2bench
 
 tmp=${TMPDIR:-/tmp}

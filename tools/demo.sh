@@ -5,17 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    packages="build-essential cmake pkg-config libsqlite3-dev libcrypt-dev sqlite3"
-    # The real dialogs need zenity; without a display the boxes go to standard error.
-    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then packages="$packages zenity"; fi
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $packages >/dev/null
-fi
+bash tools/deps.sh demo
 
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DP2_TESTS=OFF >/dev/null
-cmake --build build-demo -j"$(nproc)" >/dev/null
+cmake --preset build-demo >/dev/null
+cmake --build --preset build-demo -j"$(nproc)" >/dev/null
 bin=$src/build-demo/bin
 
 root=$(mktemp -d /tmp/pelorin2-demo.XXXXXX)

@@ -16,21 +16,12 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    if ! dpkg -s clang libclang-rt-14-dev cmake pkg-config libsqlite3-dev libcrypt-dev \
-        >/dev/null 2>&1; then
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev cmake make \
-            pkg-config libsqlite3-dev libcrypt-dev >/dev/null
-    fi
-fi
+bash tools/deps.sh fuzz
 
 build=build-fuzz
 jobs=$(nproc)
-CC=clang CXX=clang++ cmake -S . -B "$build" -DP2_FUZZ=ON -DP2_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target fuzzers -j"$jobs"
+cmake --preset build-fuzz >/dev/null
+cmake --build --preset build-fuzz -j"$jobs"
 
 # Target and the longest input worth trying for it.
 targets=(

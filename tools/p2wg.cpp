@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "launcher/Workgroup.h"
-#include "plan/Plan.h"
 #include "platform/Error.h"
 #include "platform/posix/Machine_posix.h"
 #include "platform/posix/PlanPorts_posix.h"
 #include "platform/posix/WorkgroupFile_posix.h"
+#include "tools/plan/Plan.h"
 #include "update/GetP2S_VerInfo.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "plan/Plan.h"
 #include "platform/Error.h"
 #include "platform/win32/Api_win32.h"
 #include "platform/win32/PlanPorts_win32.h"
 #include "platform/win32/Ports_win32.h"
 #include "platform/win32/Text_win32.h"
+#include "tools/plan/Plan.h"
 
 namespace {
 

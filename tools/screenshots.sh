@@ -7,16 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends build-essential cmake pkg-config \
-        libsqlite3-dev libcrypt-dev sqlite3 xvfb zenity fonts-ipafont-gothic imagemagick \
-        xdotool util-linux >/dev/null
-fi
+bash tools/deps.sh screenshots
 
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DP2_TESTS=OFF >/dev/null
-cmake --build build-demo -j"$(nproc)" >/dev/null
+cmake --preset build-demo >/dev/null
+cmake --build --preset build-demo -j"$(nproc)" >/dev/null
 bin=$src/build-demo/bin
 
 work=$(mktemp -d /tmp/pelorin2-shots.XXXXXX)

@@ -11,6 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash tools/deps.sh test
+
 kills=${1:-2000}
 rounds=${2:-500}
 seed=${3:-$(date +%s)}
@@ -18,8 +20,8 @@ dir=build-soak
 
 log=$dir/soak-build.log
 mkdir -p "$dir"
-if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release &&
-       cmake --build "$dir" -j"$(nproc)" --target p2_posix_stress_tests; } >"$log" 2>&1; then
+if ! { cmake --preset build-soak &&
+       cmake --build --preset build-soak -j"$(nproc)"; } >"$log" 2>&1; then
     tail -n 30 "$log"
     exit 1
 fi

@@ -9,29 +9,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture i386
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends \
-        build-essential cmake pkg-config libsqlite3-dev libcrypt-dev googletest libgtest-dev \
-        libgmock-dev desktop-file-utils libxml2-utils util-linux \
-        clang libclang-rt-14-dev \
-        binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686 \
-        g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 locales wine wine32 \
-        wixl msitools lintian dpkg-dev pkexec zenity >/dev/null
-fi
+# Everything the steps below need, in one go.
+bash tools/deps.sh test package fuzz win
 
 jobs=$(nproc)
-for config in "build -DP2_WERROR=ON -DCMAKE_BUILD_TYPE=Debug" \
-              "build-asan -DP2_WERROR=ON -DP2_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"; do
-    set -- $config
-    dir=$1
-    shift
-    echo "== $dir"
-    cmake -S . -B "$dir" "$@" >/dev/null
-    cmake --build "$dir" -j"$jobs"
-    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+# The presets of CMakePresets.json name each build folder and its settings.
+for preset in build build-asan; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+    ctest --preset "$preset" -j"$jobs"
 done
 
 echo "== lintian"
@@ -46,4 +33,5 @@ echo "== build-win"
 sh tests/win32/run_wine_tests.sh build-win
 
 echo "== identity of the Windows program"
-ctest --test-dir build -R '^Executable' --output-on-failure
+# The build preset hands build-win to these tests; they skipped above, before it was built.
+ctest --preset build -R '^Executable'

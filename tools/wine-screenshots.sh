@@ -11,19 +11,10 @@ build=${1:-$src/build-win-shots}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
-if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    export DEBIAN_FRONTEND=noninteractive
-    if ! command -v wine >/dev/null; then
-        dpkg --add-architecture i386
-    fi
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends cmake make gcc-mingw-w64-i686 \
-        g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb x11-utils \
-        imagemagick xdotool fonts-ipafont-gothic >/dev/null
-fi
+bash tools/deps.sh wine-screenshots
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DP2_WERROR=ON -DP2_TESTS=OFF >/dev/null
+# The preset's settings; the folder may be another.
+cmake --preset build-win-shots -B "$build" >/dev/null
 cmake --build "$build" -j2 --target Pelorin2 >/dev/null
 
 export WINEPREFIX=$build/wineprefix

@@ -9,6 +9,7 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=${1:-$source_dir/build-win}
 mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)
+bash "$source_dir/tools/deps.sh" win
 
 # Wine takes the ANSI code page from the Unix locale: a missing locale would silently give
 # 1252. The tests assert the code page they expect (P2_EXPECTED_ACP) so that it fails loudly.
@@ -28,10 +29,10 @@ export WINEARCH=win32
 unset DISPLAY WAYLAND_DISPLAY
 
 # The tests need the posix thread model (GoogleTest); the launcher they start, and the one
-# that ships, is built with the win32 model by the same build.
-cmake -S "$source_dir" -B "$build_dir" \
-    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
-    -DP2_MINGW_THREADS=posix -DCMAKE_BUILD_TYPE=Release -DP2_WERROR=ON
+# that ships, is built with the win32 model by the same build. The build-win preset holds
+# the settings; the folder may be another.
+cd "$source_dir"
+cmake --preset build-win -B "$build_dir"
 cmake --build "$build_dir" -j2
 
 # Some machines cannot start 32-bit x86 programs at all (a virtual machine without 32-bit
@@ -54,11 +55,11 @@ fi
 
 status=0
 echo "== Windows tests, ANSI code page 932 (ja_JP.UTF-8)"
-LC_ALL=ja_JP.UTF-8 P2_EXPECTED_ACP=932 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || status=$?
+LC_ALL=ja_JP.UTF-8 P2_EXPECTED_ACP=932 ctest --preset build-win --test-dir "$build_dir" || status=$?
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 echo "== Windows ports and end to end, ANSI code page 65001 (hi_IN.UTF-8)"
-LC_ALL=hi_IN.UTF-8 P2_EXPECTED_ACP=65001 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error \
+LC_ALL=hi_IN.UTF-8 P2_EXPECTED_ACP=65001 ctest --preset build-win --test-dir "$build_dir" \
     -L '^p2_win32_(ports|e2e)_tests$' || status=$?
 wineserver -k 2>/dev/null || true
 exit $status

@@ -10,7 +10,7 @@
 
 #include "launcher/Main.h"
 #include "platform/ErrorCatalogue.h"
-#include "posix/e2e/Sandbox.h"
+#include "posix/support/Sandbox.h"
 
 namespace p2::hostile {
 

@@ -1,5 +1,5 @@
 // MakePlan: a start's update passes run on ports that record instead of acting.
-#include "plan/Plan.h"
+#include "tools/plan/Plan.h"
 
 #include <cstdlib>
 #include <exception>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plan/Plan.h"
+#include "tools/plan/Plan.h"
 #include "update/CarryOver.h"
 
 namespace p2::plan {
