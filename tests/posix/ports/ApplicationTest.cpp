@@ -1,3 +1,4 @@
+// The Linux application port: argument text, program folder, instance lock and message boxes.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>

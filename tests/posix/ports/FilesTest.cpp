@@ -1,3 +1,4 @@
+// What only the Linux file port meets: dot files, links, FIFOs, sockets and other locks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>

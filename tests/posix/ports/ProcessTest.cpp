@@ -1,3 +1,4 @@
+// Command lines split as Windows splits them, and Access started and left running on Linux.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// The registry file read as regedit writes it: values, escapes, encodings and damaged input.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The Linux registry port over its file: handles, hives, rights, limits and broken files.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The start-up folders as the Linux script host names them, elevated or not.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>

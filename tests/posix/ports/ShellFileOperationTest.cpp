@@ -1,3 +1,4 @@
+// What only the Linux file operation meets: side files, requests, folders, file systems.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// A sandbox installation for the built launcher, and the launcher run in it.
 #include "Sandbox.h"
 
 #include <fcntl.h>

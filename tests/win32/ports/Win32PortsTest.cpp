@@ -1,3 +1,4 @@
+// What only the Win32 ports answer: argument text, instance mutex, code pages, script host.
 #include <gtest/gtest.h>
 
 #include <algorithm>
