@@ -12,6 +12,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "Sandbox.h"
+
 namespace p2::stress {
 namespace fs = std::filesystem;
 
@@ -19,15 +21,6 @@ namespace {
 
 constexpr int64_t kBaseTime = 1'700'000'000;
 constexpr const char* kJournalSuffix = "-journal";
-
-void Exec(sqlite3* db, const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : "?";
-        sqlite3_free(message);
-        throw std::runtime_error(text);
-    }
-}
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -74,7 +67,7 @@ std::string MakeDatabase(const std::string& scratch, const std::string& stamp,
             "');"
             "INSERT INTO TZs_オプション設定 (pwd, other) VALUES ('second row', 'kept');";
     }
-    Exec(db, sql + "COMMIT;");
+    e2e::ExecSql(db, sql + "COMMIT;");
     sqlite3_close(db);
     bool exists = false;
     std::string bytes = ReadAll(path, exists);
@@ -219,8 +212,8 @@ Delivery::Delivery(const std::string& scratch, int perFolder) : scratch_(scratch
         settingsDumps_[std::string(folder) + "/incoming"] = Dump(path);
         sqlite3* db = nullptr;
         sqlite3_open(path.c_str(), &db);
-        Exec(db, "UPDATE TZs_オプション設定 SET pwd = '" + std::string(kUserPassword) +
-                     "' WHERE rowid = (SELECT min(rowid) FROM TZs_オプション設定);");
+        e2e::ExecSql(db, "UPDATE TZs_オプション設定 SET pwd = '" + std::string(kUserPassword) +
+                             "' WHERE rowid = (SELECT min(rowid) FROM TZs_オプション設定);");
         sqlite3_close(db);
         settingsDumps_[std::string(folder) + "/carried"] = Dump(path);
         fs::remove(path);

@@ -31,15 +31,6 @@ void Copy(const std::string& from, const std::string& to) {
                             fs::perms::others_read | fs::perms::others_exec);
 }
 
-void Exec(sqlite3* db, const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : "?";
-        sqlite3_free(message);
-        throw std::runtime_error(text);
-    }
-}
-
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -52,6 +43,15 @@ std::string Quote(const std::string& text) {
 }
 
 }  // namespace
+
+void ExecSql(sqlite3* db, const std::string& sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : "?";
+        sqlite3_free(message);
+        throw std::runtime_error(text);
+    }
+}
 
 Sandbox::Sandbox() {
     std::string pattern = (fs::temp_directory_path() / "p2sandbox.XXXXXX").string();
@@ -141,15 +141,15 @@ void Sandbox::MakeDatabase(const std::string& path, const std::string& stamp,
         sqlite3_close(db);
         throw std::runtime_error("sqlite3_open " + path);
     }
-    Exec(db,
-         "CREATE TABLE T00_製品情報 (InfoKey TEXT, InfoValue TEXT);"
-         "INSERT INTO T00_製品情報 VALUES ('Version', " +
-             Quote(stamp) + ");");
+    ExecSql(db,
+            "CREATE TABLE T00_製品情報 (InfoKey TEXT, InfoValue TEXT);"
+            "INSERT INTO T00_製品情報 VALUES ('Version', " +
+                Quote(stamp) + ");");
     if (password) {
-        Exec(db,
-             "CREATE TABLE TZs_オプション設定 (id INTEGER PRIMARY KEY, pwd TEXT, other TEXT);"
-             "INSERT INTO TZs_オプション設定 (pwd, other) VALUES (" +
-                 Quote(*password) + ", " + Quote(stamp) + ");");
+        ExecSql(db,
+                "CREATE TABLE TZs_オプション設定 (id INTEGER PRIMARY KEY, pwd TEXT, other TEXT);"
+                "INSERT INTO TZs_オプション設定 (pwd, other) VALUES (" +
+                    Quote(*password) + ", " + Quote(stamp) + ");");
     }
     sqlite3_close(db);
 }

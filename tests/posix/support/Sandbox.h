@@ -9,7 +9,12 @@
 #include <string>
 #include <vector>
 
+struct sqlite3;
+
 namespace p2::e2e {
+
+// Runs SQL on an open database; a failure raises std::runtime_error with SQLite's message.
+void ExecSql(sqlite3* db, const std::string& sql);
 
 struct RunResult {
     int exitCode = -1;
