@@ -109,6 +109,13 @@ ComPtr<IDispatch> TakeObject(Variant& result) {
     return object;
 }
 
+ULONG ComCount(size_t size) {
+    if (size > 0xFFFFFFFFu) {
+        throw AppError(kErrOverflow);
+    }
+    return static_cast<ULONG>(size);
+}
+
 BstrArg::BstrArg(const std::string& utf8) {
     VariantInit(&v_);
     const std::wstring wide = Widen(utf8);

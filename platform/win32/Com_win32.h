@@ -57,6 +57,9 @@ class Variant {
     VARIANT v_;
 };
 
+// A size as COM counts it, in 32 bits on 64-bit Windows too; AppError 6 (overflow) beyond.
+ULONG ComCount(size_t size);
+
 // Initialises COM for this thread once; it stays initialised for the process's life.
 void EnsureCom();
 

@@ -87,7 +87,7 @@ void ToVariant(const FieldValue& value, Variant& out) {
         v.vt = VT_BSTR;
     } else {
         const Blob& blob = std::get<Blob>(value);
-        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(blob.size()));
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, ComCount(blob.size()));
         if (!array) {
             throw AppError(kErrOutOfMemory);
         }

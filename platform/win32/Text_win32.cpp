@@ -37,20 +37,25 @@ std::string FromWide(UINT codePage, std::wstring_view text, bool* exact) {
     if (text.empty()) {
         return {};
     }
-    // The default-character report is refused for the UTF code pages, which represent all;
-    // the ANSI code page is one of them when Windows is set to "Use Unicode UTF-8".
-    BOOL usedDefault = FALSE;
+    // The UTF code pages represent every character and refuse both the flag and the report;
+    // the ANSI code page is one of them when Windows is set to "Use Unicode UTF-8". Elsewhere
+    // a character without a code of its own would silently become a look-alike (é as e):
+    // text that names a key or a file must never turn into another name, so it becomes the
+    // default character, which the report then counts.
     const UINT actual = codePage == CP_ACP ? GetACP() : codePage;
-    const bool check = exact && actual != CP_UTF8 && actual != CP_UTF7;
-    const int n = WideCharToMultiByte(codePage, 0, text.data(), Length(text.size()), nullptr, 0,
-                                      nullptr, check ? &usedDefault : nullptr);
+    const bool utf = actual == CP_UTF8 || actual == CP_UTF7;
+    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* report = utf ? nullptr : &usedDefault;
+    const int n = WideCharToMultiByte(codePage, flags, text.data(), Length(text.size()), nullptr, 0,
+                                      nullptr, report);
     if (n <= 0) {
         throw AppError(kErrInvalidArgument);
     }
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), Length(text.size()), out.data(), n, nullptr,
+    WideCharToMultiByte(codePage, flags, text.data(), Length(text.size()), out.data(), n, nullptr,
                         nullptr);
-    if (check && usedDefault) {
+    if (exact && usedDefault) {
         *exact = false;
     }
     return out;

@@ -293,13 +293,19 @@ class Dispatch : public IDispatch {
         for (UINT i = 0; i < count; ++i) {
             ids[i] = DISPID_UNKNOWN;
         }
-        for (const Member& member : Members()) {
-            if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, member.name, -1, names[0], -1) ==
-                CSTR_EQUAL) {
-                ids[0] = member.id;
-                // Argument names are not offered.
-                return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+        try {
+            for (const Member& member : Members()) {
+                if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, member.name, -1, names[0],
+                                   -1) == CSTR_EQUAL) {
+                    ids[0] = member.id;
+                    // Argument names are not offered.
+                    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+                }
             }
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_UNEXPECTED;
         }
         return DISP_E_UNKNOWNNAME;
     }

@@ -1,6 +1,7 @@
 // The DAO port against the stand-in engine registered in the test prefix.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -224,6 +225,14 @@ TEST(DaoErrorNumbers, AreReadFromTheExceptionRecord) {
     EXPECT_EQ(ComErrorNumber(DISP_E_EXCEPTION, &info), kErrEngineTableMissing);
     info.wCode = 3265;
     EXPECT_EQ(ComErrorNumber(DISP_E_EXCEPTION, &info), 3265);
+}
+
+// COM counts in 32 bits on 64-bit Windows too: a larger blob must be refused, not cut short
+// (and then overrun). Only a 64-bit size can hold one; the largest 32-bit one still fits.
+TEST(DaoValues, SizesBeyondWhatComCountsAreAnOverflow) {
+    EXPECT_EQ(ComCount(0xFFFFFFFFu), 0xFFFFFFFFu);
+    const size_t largest = std::numeric_limits<size_t>::max();
+    EXPECT_EQ(ErrorOf([&] { ComCount(largest); }), sizeof(size_t) > 4 ? kErrOverflow : 0);
 }
 
 // Unregisters the stand-in in this process's prefix for the life of the object.

@@ -186,18 +186,14 @@ TEST_F(FilesTest, ListingThatIsRefusedRaises) {
 
 class RegistryTest : public ::testing::Test {
   protected:
-    static constexpr const char* kKey = "Software\\Classes\\P2PortTest.Application\\shell\\open";
+    static constexpr const char* kKey = "P2PortTest.Application\\shell\\open";
 
-    void SetUp() override {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Classes\\P2PortTest.Application");
-    }
+    void SetUp() override { test::DeleteClassesTree("P2PortTest.Application"); }
     void TearDown() override { SetUp(); }
 
     void Write(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(std::string(kKey) + "\\command").c_str(), 0,
-                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        HKEY key = test::CreateClassesKey(std::string(kKey) + "\\command");
+        ASSERT_NE(key, nullptr);
         ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);
         RegCloseKey(key);
@@ -223,6 +219,27 @@ TEST_F(RegistryTest, TextComesBackFromTheAnsiCodePage) {
     }
     WriteText(L"Accented", W(text));
     EXPECT_EQ(Read("Accented"), text);
+}
+
+// A character the code page lacks is never given as a look-alike (é as e), which would name
+// another key: it is the default character, and the text is not exact.
+TEST(AnsiText, ExactOnlyWhereTheCodePageSpellsEveryCharacter) {
+    const bool utf8 = GetACP() == CP_UTF8;
+    if (!utf8 && GetACP() != 932) {
+        GTEST_SKIP() << "cases for the code pages 932 and 65001";
+    }
+    const struct {
+        const char* text;
+        bool exactIn932;
+    } cases[] = {{"ペロリン 管理", true}, {"é", false}, {"Ä\\é", false}};
+    for (const auto& c : cases) {
+        bool exact = !c.exactIn932;
+        const std::string ansi = ToAnsi(c.text, &exact);
+        EXPECT_EQ(exact, utf8 || c.exactIn932) << c.text;
+        if (!exact) {
+            EXPECT_EQ(ansi.find_first_of("AeE"), std::string::npos) << c.text << " -> " << ansi;
+        }
+    }
 }
 
 // ---- Shell file operation --------------------------------------------------------------
