@@ -18,6 +18,13 @@ HKEY Hive(uint32_t hive) {
 long Win32Registry::OpenKey(uint32_t hive, const std::string& subKey, uint32_t access,
                             RegKey& key) {
     HKEY handle = nullptr;
+    // The classes as a 32-bit program sees them on 64-bit Windows, where a 32-bit Access
+    // registers: the program that ships reads that view anyway, and 32-bit Windows ignores
+    // the flag, so the x86_64 build of the tests reads what the shipped program reads. Other
+    // keys keep the access the caller asks for.
+    if (hive == kHKeyClassesRoot) {
+        access |= KEY_WOW64_32KEY;
+    }
     const LONG status = RegOpenKeyExA(Hive(hive), ToAnsi(subKey).c_str(), 0, access, &handle);
     if (status == ERROR_SUCCESS) {
         key = reinterpret_cast<RegKey>(handle);

@@ -26,6 +26,43 @@ inline std::string BinFolder() {
     return Narrow(full.substr(0, full.rfind(L'\\')));
 }
 
+// The machine's classes in the view a 32-bit program reads on 64-bit Windows (the one the
+// launcher reads; 32-bit Windows ignores the flag): `subKey` below HKLM\Software\Classes.
+constexpr REGSAM kClassesView = KEY_WOW64_32KEY;
+
+inline HKEY CreateClassesKey(const std::string& subKey) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + W(subKey)).c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS | kClassesView, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return key;
+}
+
+inline void DeleteClassesTree(const std::string& subKey) {
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_ALL_ACCESS | kClassesView,
+                      &classes) == ERROR_SUCCESS) {
+        RegDeleteTreeW(classes, W(subKey).c_str());
+        RegCloseKey(classes);
+    }
+}
+
+// Sets a file's last-write time; false when the file cannot be opened or set.
+inline bool SetWriteTime(const std::string& path, int64_t secondsSinceEpoch, long nanoseconds = 0) {
+    const int64_t ticks = (secondsSinceEpoch + 11644473600LL) * 10000000LL + nanoseconds / 100;
+    FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+    HANDLE file = CreateFileW(W(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool set = SetFileTime(file, nullptr, nullptr, &time) != FALSE;
+    CloseHandle(file);
+    return set;
+}
+
 inline void RemoveTree(const std::wstring& folder) {
     WIN32_FIND_DATAW data{};
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);

@@ -21,12 +21,12 @@ using test::BinFolder;
 using test::Exists;
 using test::ReadText;
 using test::SetAttributes;
+using test::SetWriteTime;
 using test::TempFolder;
 using test::W;
 using test::WriteText;
 
-constexpr const wchar_t* kAccessClassKey =
-    L"Software\\Classes\\Access.Application.10\\shell\\open\\command";
+constexpr const char* kAccessClassKey = "Access.Application.10\\shell\\open\\command";
 
 // One L"..." of Wine's trace from `open`, with its \n, \r, \t, \", \\ and \xxxx (four hex
 // digits) escapes undone; `end` is left after its closing quote.
@@ -79,15 +79,6 @@ std::string ReadTrace(const std::string& path) {
     return ReadText(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
-void SetWriteTime(const std::string& path, int64_t secondsSinceEpoch) {
-    const int64_t ticks = (secondsSinceEpoch + 11644473600LL) * 10000000LL;
-    FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
-    HANDLE file = CreateFileW(W(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    SetFileTime(file, nullptr, nullptr, &time);
-    CloseHandle(file);
-}
-
 // An installation: install root with SYSTEM and LAN beside the program folder P2, which holds
 // a copy of the built launcher. Access is the recording stand-in of the build.
 class InstalledLauncher : public ::testing::Test {
@@ -113,10 +104,8 @@ class InstalledLauncher : public ::testing::Test {
 
     void RegisterAccess(const std::string& path) {
         accessPath_ = path;
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAccessClassKey, 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        HKEY key = test::CreateClassesKey(kAccessClassKey);
+        ASSERT_NE(key, nullptr);
         const std::wstring command = L"\"" + W(accessPath_) + L"\" /NOSTARTUP \"%1\"";
         RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));

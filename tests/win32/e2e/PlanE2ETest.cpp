@@ -67,6 +67,9 @@ TEST(PlanOnWindows, SaysWhatTheStartWouldDoAndChangesNothing) {
                         test::StampDatabase("T00_製品情報", "AB002"));
     WriteText(root / "LAN\\notes.txt", "old");
     WriteText(root / "LAN\\UPDATE\\notes.txt", "new");
+    // Written within one second: the delivery must be the newer one to meet the held copy.
+    ASSERT_TRUE(test::SetWriteTime(root / "LAN\\notes.txt", 1700000000));
+    ASSERT_TRUE(test::SetWriteTime(root / "LAN\\UPDATE\\notes.txt", 1700003600));
     const std::string before = ReadText(root / "SYSTEM\\UPDATE\\販売.mdb");
     test::HeldChild reader(L"lock", {{L"P2_HELPER_FILE", W(root / "LAN\\notes.txt")}});
     ASSERT_TRUE(reader.ready);

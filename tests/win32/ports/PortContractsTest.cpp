@@ -17,7 +17,7 @@ namespace {
 using win32::test::W;
 
 // Where the test key lies: HKEY_CLASSES_ROOT shows it from here.
-constexpr const char* kClassesKey = "Software\\Classes\\P2PortTest.Application";
+constexpr const char* kClassesKey = "P2PortTest.Application";
 
 class Win32World {
   public:
@@ -30,8 +30,8 @@ class Win32World {
     // Windows leaves the buffer undefined when the data does not fit.
     static constexpr bool kKeepsBufferOnMoreData = false;
 
-    Win32World() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kClassesKey); }
-    ~Win32World() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kClassesKey); }
+    Win32World() { win32::test::DeleteClassesTree(kClassesKey); }
+    ~Win32World() { win32::test::DeleteClassesTree(kClassesKey); }
     Win32World(const Win32World&) = delete;
     Win32World& operator=(const Win32World&) = delete;
 
@@ -65,13 +65,7 @@ class Win32World {
     bool Exists(const std::string& name) { return win32::test::Exists(Path(name)); }
     std::string Read(const std::string& name) { return win32::test::ReadText(Path(name)); }
     void SetTime(const std::string& name, int64_t seconds, long nanoseconds) {
-        const int64_t ticks = (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;
-        FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
-        HANDLE file = CreateFileW(W(Path(name)).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
-        CloseHandle(file);
+        EXPECT_TRUE(win32::test::SetWriteTime(Path(name), seconds, nanoseconds));
     }
     void Protect(const std::string& name) {
         win32::test::SetAttributes(Path(name), FILE_ATTRIBUTE_READONLY);
@@ -106,11 +100,9 @@ class Win32World {
     }
 
     void Put(const std::string& valueName, uint32_t type, const std::string& bytes) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                  W(std::string(kClassesKey) + "\\shell\\open\\command").c_str(), 0,
-                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        HKEY key =
+            win32::test::CreateClassesKey(std::string(kClassesKey) + "\\shell\\open\\command");
+        ASSERT_NE(key, nullptr);
         std::wstring text;
         const void* data = bytes.data();
         DWORD size = static_cast<DWORD>(bytes.size());
