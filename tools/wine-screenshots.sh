@@ -3,31 +3,39 @@
 # X server, and saves them as docs/wine-box-not-found.png and docs/wine-box-error.png:
 #   tools/wine-screenshots.sh [build folder]     (default: build-win-shots)
 # The folder gets the cross build of Pelorin2.exe, a Wine prefix of its own and the sample
-# installations. Needs root on Debian for the packages.
+# installations. On a machine that cannot start 32-bit programs the program photographed is
+# the x86_64 twin of the same sources (preset build-win64-shots, default folder of that name),
+# whose boxes are the same. Needs root on Debian for the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$(pwd)
-build=${1:-$src/build-win-shots}
+bash tools/deps.sh wine-screenshots
+. tests/win32/wine_arch.sh
+if can_start_32_bit; then
+    preset=build-win-shots arch=win32
+else
+    preset=build-win64-shots arch=win64
+fi
+build=${1:-$src/$preset}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
-bash tools/deps.sh wine-screenshots
-
 # The preset's settings; the folder may be another.
-cmake --preset build-win-shots -B "$build" >/dev/null
+cmake --preset $preset -B "$build" >/dev/null
 cmake --build "$build" -j2 --target Pelorin2 >/dev/null
 
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
+wine_arch $arch
+wine() { "$WINE" "$@"; }
 # Wine follows the Unix locale; an English one is enough once the fonts below are set.
 export LANG=C.UTF-8
 unset WAYLAND_DISPLAY
 
 fresh=no
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    DISPLAY= wineboot -i >/dev/null 2>&1
+    DISPLAY= wine wineboot -i >/dev/null 2>&1
     wineserver -w
     fresh=yes
 fi

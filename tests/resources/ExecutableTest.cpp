@@ -67,30 +67,11 @@ class Executable : public ::testing::Test {
 Bytes Executable::file_;
 PeImage Executable::image_;
 
-// ---- The program file --------------------------------------------------------------------
+// ---- The programs that ship, and what the tests load into them ---------------------------
 
-using ExecutableImage = Executable;
-
-TEST_F(ExecutableImage, IsA32BitGraphicalProgram) {
-    EXPECT_EQ(image_.machine, 0x14C) << "i386";
-    EXPECT_EQ(image_.optionalMagic, 0x10B) << "PE32";
-    EXPECT_EQ(image_.subsystem, 2) << "graphical subsystem: no console window opens";
-    EXPECT_NE(image_.characteristics & 0x0002, 0) << "executable image";
-    EXPECT_NE(image_.characteristics & 0x0100, 0) << "32-bit machine";
-    EXPECT_EQ(image_.characteristics & 0x2000, 0) << "not a DLL";
-}
-
-// A library of the toolchain (libgcc, libstdc++, libwinpthread) is missing on the users'
-// machines: the program would not start at all.
-TEST_F(ExecutableImage, ImportsOnlyLibrariesOfWindowsItself) {
-    const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
-                                          "advapi32.dll", "shell32.dll",  "shlwapi.dll",
-                                          "ole32.dll",    "oleaut32.dll", "comctl32.dll",
-                                          "msvcrt.dll",   "version.dll",  "ntdll.dll"};
-    ASSERT_FALSE(image_.imports.empty());
-    for (const std::string& name : image_.imports) {
-        EXPECT_TRUE(system.count(Lower(name)) == 1) << name << " is not a library of Windows";
-    }
+// Beside the launcher: the build's other outputs.
+std::string BesideLauncher(const std::string& name) {
+    return (std::filesystem::path(ExecutablePath()).parent_path() / name).string();
 }
 
 // "library function" for each entry of the list of functions checked as present on XP SP3.
@@ -109,9 +90,52 @@ std::set<std::string> XpImportAllowlist() {
     return entries;
 }
 
+struct ShippedProgramCase {
+    const char* name;
+    const char* label;
+    std::uint16_t subsystem;  // 2: graphical, 3: console
+};
+
+// Each program the package installs, read as the loader reads it. Only these files show what
+// ships: the tests under Wine may run on an x86_64 build of the same sources.
+class ShippedProgram : public ::testing::TestWithParam<ShippedProgramCase> {
+  protected:
+    void SetUp() override {
+        const std::string path = BesideLauncher(GetParam().name);
+        if (!std::filesystem::is_regular_file(path)) {
+            GTEST_SKIP() << "no Windows build at " << path
+                         << " (tests/win32/run_wine_tests.sh makes one)";
+        }
+        image_ = ReadPeImage(ReadBytes(path));
+    }
+    PeImage image_;
+};
+
+TEST_P(ShippedProgram, IsA32BitProgramOfItsSubsystem) {
+    EXPECT_EQ(image_.machine, 0x14C) << "i386";
+    EXPECT_EQ(image_.optionalMagic, 0x10B) << "PE32";
+    EXPECT_EQ(image_.subsystem, GetParam().subsystem) << "2: no console window opens";
+    EXPECT_NE(image_.characteristics & 0x0002, 0) << "executable image";
+    EXPECT_NE(image_.characteristics & 0x0100, 0) << "32-bit machine";
+    EXPECT_EQ(image_.characteristics & 0x2000, 0) << "not a DLL";
+}
+
+// A library of the toolchain (libgcc, libstdc++, libwinpthread) is missing on the users'
+// machines: the program would not start at all.
+TEST_P(ShippedProgram, ImportsOnlyLibrariesOfWindowsItself) {
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
+                                          "advapi32.dll", "shell32.dll",  "shlwapi.dll",
+                                          "ole32.dll",    "oleaut32.dll", "comctl32.dll",
+                                          "msvcrt.dll",   "version.dll",  "ntdll.dll"};
+    ASSERT_FALSE(image_.imports.empty());
+    for (const std::string& name : image_.imports) {
+        EXPECT_TRUE(system.count(Lower(name)) == 1) << name << " is not a library of Windows";
+    }
+}
+
 // The loader refuses a program that imports a function the system lacks, before the program
 // runs at all: every import must be one checked as present on Windows XP SP3.
-TEST_F(ExecutableImage, ImportsOnlyFunctionsThatWindowsXpHas) {
+TEST_P(ShippedProgram, ImportsOnlyFunctionsThatWindowsXpHas) {
     const std::set<std::string> allowed = XpImportAllowlist();
     ASSERT_GT(allowed.size(), 50u) << "the allowlist was not read";
     ASSERT_GT(image_.importedFunctions.size(), 50u);
@@ -124,6 +148,26 @@ TEST_F(ExecutableImage, ImportsOnlyFunctionsThatWindowsXpHas) {
                "xp_imports.txt";
     }
     EXPECT_EQ(libraries.size(), image_.imports.size()) << "a library imports no function";
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, ShippedProgram,
+                         ::testing::Values(ShippedProgramCase{"Pelorin2.exe", "Launcher", 2},
+                                           ShippedProgramCase{"p2wg.exe", "PlanTool", 3}),
+                         [](const auto& test) { return std::string(test.param.label); });
+
+// COM finds the stand-in engine's entry points by their plain names: a stdcall decoration
+// (@N, which only the 32-bit compiler adds) would leave DAO uncreatable in the 32-bit tests.
+TEST(DaoStandIn, ExportsItsEntryPointsUndecorated) {
+    const std::string path = BesideLauncher("p2_dao_fake.dll");
+    if (!std::filesystem::is_regular_file(path)) {
+        GTEST_SKIP() << "no Windows test build at " << path;
+    }
+    const PeImage image = ReadPeImage(ReadBytes(path));
+    EXPECT_EQ(image.machine, 0x14C) << "i386";
+    std::vector<std::string> names = image.exports;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject",
+                                               "DllRegisterServer", "DllUnregisterServer"}));
 }
 
 // ---- Version block ---------------------------------------------------------------------
@@ -149,6 +193,9 @@ TEST_F(ExecutableManifest, IsTheManifestFileByteForByteInJapanese) {
     ASSERT_GE(expected.size(), 3u);
     ASSERT_EQ(expected[0], 0xEF) << "the manifest file has lost its byte-order mark";
     EXPECT_EQ(res.data, expected);
+    const std::string text(expected.begin(), expected.end());
+    EXPECT_NE(text.find("processorArchitecture=\"x86\""), std::string::npos)
+        << "the manifest must name the machine the program is built for";
     EXPECT_EQ(FindResources(image_.resources, kRtManifest, 2).size(), 0u)
         << "a second manifest would compete with the elevation request";
 }

@@ -10,6 +10,7 @@ namespace p2::test {
 namespace {
 
 constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr std::size_t kExportDirectory = 0;
 constexpr std::size_t kImportDirectory = 1;
 constexpr std::size_t kResourceDirectory = 2;
 // type, name, language: a deeper tree is malformed, and the limit keeps a looping one finite.
@@ -124,6 +125,25 @@ std::vector<std::string> ReadImports(const Image& image, std::uint32_t rva, std:
     }
 }
 
+// The names a library exports: the export directory's name count at 24 and the address of its
+// table of name addresses at 32.
+std::vector<std::string> ReadExports(const Image& image, std::uint32_t rva, std::uint32_t size) {
+    std::vector<std::string> names;
+    if (rva == 0 || size == 0) {
+        return names;
+    }
+    const Bytes directory = image.Slice(rva, 40);
+    const std::uint32_t count = Le32(directory, 24);
+    if (count > kMaxImportedFunctions) {
+        throw std::runtime_error("too many exported names");
+    }
+    const Bytes table = image.Slice(Le32(directory, 32), 4 * count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        names.push_back(image.AsciiZ(Le32(table, 4 * i)));
+    }
+    return names;
+}
+
 // A directory entry's identifier: an ordinal, or (high bit set) the offset of a counted
 // UTF-16 text from the start of the resource section.
 ResId ReadEntryId(const Bytes& file, std::size_t base, std::uint32_t field) {
@@ -235,6 +255,8 @@ PeImage ReadPeImage(const Bytes& file) {
     const Image loaded(file, std::move(sections));
     const auto [importRva, importSize] = directory(kImportDirectory);
     image.imports = ReadImports(loaded, importRva, importSize, image.importedFunctions);
+    const auto [exportRva, exportSize] = directory(kExportDirectory);
+    image.exports = ReadExports(loaded, exportRva, exportSize);
     const auto [resourceRva, resourceSize] = directory(kResourceDirectory);
     image.resources = ReadResourceTree(loaded, resourceRva, resourceSize);
     return image;

@@ -24,6 +24,7 @@ struct PeImage {
     std::uint16_t subsystem = 0;        // 2: graphical, 3: console
     std::vector<std::string> imports;   // library names, as the import directory spells them
     std::vector<ImportedFunction> importedFunctions;
+    std::vector<std::string> exports;  // the names a library exports
     // Each leaf of the resource directory, with the type, name and language of its path.
     // Only the fields that a program file keeps are set.
     std::vector<Resource> resources;

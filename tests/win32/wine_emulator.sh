@@ -1,22 +1,25 @@
 #!/bin/sh
-# Runs one Windows test program under Wine: wine_emulator.sh <prefix> <program.exe> [args].
-# The prefix belongs to the build; it is made on first use. No display is used (a message box
+# Runs one Windows test program under Wine:
+#   wine_emulator.sh win32|win64 <prefix> <program.exe> [args]
+# The prefix belongs to the build and is of the build's kind (32-bit for the i686 build, 64-bit
+# for its x86_64 twin); it is made on first use. No display is used (a message box
 # fails at once instead of waiting for a click), and Wine is told not to offer the Mono and
 # Gecko installers.
 set -e
-prefix=$1
-shift
+. "$(dirname "$0")/wine_arch.sh"
+wine_arch "$1"
+prefix=$2
+shift 2
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$prefix/system.reg" ]; then
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
         if [ ! -f "$prefix/system.reg" ]; then
-            wineboot -i >/dev/null 2>&1
+            "$WINE" wineboot -i >/dev/null 2>&1
             wineserver -w
         fi
     ) 9>"$prefix.lock"
@@ -28,7 +31,7 @@ fi
     flock 9
     # The lock must not be inherited by the server or the services, which outlive this script.
     if wineserver -p60 >/dev/null 2>&1 9>&-; then
-        wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+        "$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
 ) 9>"$prefix.lock"
 # A Windows program's children write Wine's debug output to the standard error they inherit
@@ -39,7 +42,7 @@ trace=$(mktemp "${TMPDIR:-/tmp}/p2-wine-trace.XXXXXX")
 P2_TRACE_FILE="Z:$(printf '%s' "$trace" | tr / '\\')"
 export P2_TRACE_FILE
 status=0
-wine "$@" 2>"$trace" || status=$?
+"$WINE" "$@" 2>"$trace" || status=$?
 if [ $status -ne 0 ]; then
     grep -v -e ':Call ' -e ':Ret ' "$trace" >&2 || true
 fi
