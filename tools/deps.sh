@@ -6,7 +6,7 @@
 #     test              the Linux build with its tests (GoogleTest, desktop and MSI checks)
 #     package           the .deb (dpkg-shlibdeps, lintian) and Pelorin2.msi (wixl, msitools)
 #     fuzz              the libFuzzer targets (clang)
-#     win               the 32-bit Windows cross build and its tests under Wine
+#     win               the Windows cross builds (i686, x86_64 twin), their tests under Wine
 #     demo              tools/demo.sh (zenity too when a display is set)
 #     bench             tools/bench.sh
 #     screenshots       tools/screenshots.sh
@@ -23,9 +23,13 @@ usage() {
 [ $# -gt 0 ] || usage
 
 build="build-essential cmake pkg-config libsqlite3-dev libcrypt-dev"
+# The i686 toolchain builds the program that ships; the x86_64 one its test twin, for
+# machines that cannot start 32-bit programs (wine64 runs it there).
 cross="make binutils-mingw-w64-i686 gcc-mingw-w64-i686 g++-mingw-w64-i686
-    g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix"
-wine="wine wine32:i386"
+    g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix
+    binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-posix
+    g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix"
+wine="wine wine32:i386 wine64"
 shots="xvfb x11-utils imagemagick xdotool fonts-ipafont-gothic"
 
 wanted=""
