@@ -1,10 +1,13 @@
 #!/bin/sh
 # Pelorin2.msi end to end under Wine, in a fresh prefix: a silent install into a chosen root,
 # the Start-menu shortcut starting the installed launcher on a database of the program folder
-# (the recording Access receives the command line), an upgrade in place, and a removal that
-# leaves the user's files.
-# Usage: msi_test.sh BIN_DIR WORK_DIR TEMPLATE_PREFIX VERSION NEWER_VERSION BUILD_MSI_SCRIPT
-#                    BUILD_MSI_COMMAND...
+# (the recording Access receives the command line), `p2wg.exe plan` on the installed layout,
+# an upgrade in place, and a removal that leaves the user's files. The first package and its
+# programs are signed (with a throwaway authority), the newer one is not: both install alike.
+# The msiexec lines are those of the administrator's guide (docs/管理者ガイド.md): keep them
+# alike.
+# Usage: msi_test.sh BIN_DIR WORK_DIR TEMPLATE_PREFIX VERSION NEWER_VERSION SIGN_SCRIPT
+#                    OSSLSIGNCODE BUILD_MSI_SCRIPT BUILD_MSI_COMMAND...
 # The prefix is a copy of TEMPLATE_PREFIX (the build's, which the package never enters) when
 # that exists: a Wine prefix takes minutes to make.
 set -eu
@@ -13,20 +16,39 @@ work=$2
 template=$3
 version=$4
 newer=$5
-script=$6
-shift 6
+sign_script=$6
+osslsigncode=$7
+script=$8
+shift 8
 
 . "$(dirname "$0")/lib.sh"
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-# Both packages from the one source; the workgroup file is a stand-in (Access is a recorder).
+# Both packages from the one source, each as Pelorin2.msi in a folder of its own; the
+# workgroup file is a stand-in (Access is a recorder).
+command -v "$osslsigncode" >/dev/null || fail "no osslsigncode (tools/deps.sh win)"
+make_test_signer "$work"
+sign() {
+    "$1" -DOSSLSIGNCODE="$osslsigncode" -DPKCS12="$work/signer.p12" \
+        -DPASSWORD_FILE="$work/signer.pass" -DFILE="$2" -P "$sign_script" >/dev/null ||
+        fail "signing $2"
+}
+mkdir "$work/signed" "$work/$version" "$work/$newer"
+cp "$bin/Pelorin2.exe" "$bin/p2wg.exe" "$work/signed/"
+for f in Pelorin2.exe p2wg.exe; do sign "$1" "$work/signed/$f"; done
 printf 'workgroup file of the test\r\n' >"$work/Pelorin2.wgf"
 for v in "$version" "$newer"; do
-    "$@" -DWORK="$work/msi-$v" -DOUTPUT="$work/Pelorin2-$v.msi" -DVERSION="$v" \
-        -DLAUNCHER="$bin/Pelorin2.exe" -DWORKGROUP="$work/Pelorin2.wgf" -P "$script"
+    programs=$bin
+    [ "$v" = "$version" ] && programs=$work/signed
+    "$@" -DWORK="$work/msi-$v" -DOUTPUT="$work/$v/Pelorin2.msi" -DVERSION="$v" \
+        -DLAUNCHER="$programs/Pelorin2.exe" -DPLAN_TOOL="$programs/p2wg.exe" \
+        -DWORKGROUP="$work/Pelorin2.wgf" -P "$script"
 done
+sign "$1" "$work/$version/Pelorin2.msi"
+"$osslsigncode" verify -CAfile "$work/root.pem" -in "$work/$version/Pelorin2.msi" >/dev/null ||
+    fail "the first package does not verify"
 
 export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
@@ -42,7 +64,8 @@ wineserver -w
 c=$WINEPREFIX/drive_c
 root=$c/Apps/P2
 program=$root/Pelorin2
-msiexec() { (cd "$work" && wine msiexec "$@" >/dev/null 2>&1); }
+# Run in the folder of the package of that version.
+msiexec() { (cd "$work/$package" && wine msiexec "$@" >/dev/null 2>&1); }
 # The machine's software keys as regedit exports them (UTF-16), in UTF-8.
 registry() {
     wine reg export 'HKLM\Software' "$work/software.reg" /y >/dev/null 2>&1 ||
@@ -58,14 +81,23 @@ products() {
 }
 
 # Without a database for the shortcut the package refuses, and installs nothing.
-if msiexec /i "Pelorin2-$version.msi" /qn; then fail "installed without TARGETDB"; fi
+package=$version
+if msiexec /i Pelorin2.msi /qn; then fail "installed without TARGETDB"; fi
 [ "$(products)" = 0 ] || fail "a refused install registered a product"
 
-msiexec /i "Pelorin2-$version.msi" /qn 'INSTALLROOT=C:\Apps\P2\' TARGETDB=sales.mdb ||
-    fail "install"
-for f in "$program/Pelorin2.exe" "$program/Pelorin2.wgf"; do [ -f "$f" ] || fail "no $f"; done
+# (Quoted for this shell; the guide's line is as cmd.exe takes it.)
+msiexec /i Pelorin2.msi /qn 'INSTALLROOT=C:\Apps\P2\' TARGETDB=sales.mdb || fail "install"
+for f in Pelorin2.exe p2wg.exe Pelorin2.wgf; do [ -f "$program/$f" ] || fail "no $f"; done
 for d in "$root/SYSTEM/UPDATE" "$root/LAN/UPDATE"; do [ -d "$d" ] || fail "no $d"; done
-cmp -s "$bin/Pelorin2.exe" "$program/Pelorin2.exe" || fail "installed Pelorin2.exe differs"
+for f in Pelorin2.exe p2wg.exe; do
+    cmp -s "$work/signed/$f" "$program/$f" || fail "installed $f is not the signed one"
+done
+
+# The plan tool finds the installation beside it by itself: nothing delivered, nothing stops.
+plan=$(wine 'C:\Apps\P2\Pelorin2\p2wg.exe' plan 2>&1) || fail "p2wg.exe plan: $plan"
+printf '%s\n' "$plan" | grep -qxF 'Plan for the next start of C:\Apps\P2\' || fail "plan: $plan"
+printf '%s\n' "$plan" | grep -qxF 'The start gets through SYSTEM and LAN: 0 replaced, 0 discarded.' ||
+    fail "plan: $plan"
 [ "$(products)" = 1 ] || fail "product name: $(registry | grep '"DisplayName"=')"
 registry | grep -q "\"DisplayVersion\"=\"$version\"" || fail "version $version not registered"
 shortcut=$(find "$c" -name "ペロリンⅡ.lnk" | head -n 1)
@@ -93,15 +125,18 @@ printf 'data\r\n' >"$root/SYSTEM/data.mdb"
 printf 'delivery\r\n' >"$root/LAN/UPDATE/new.mdb"
 
 # The newer version finds the installed root and database by itself and replaces the older.
-msiexec /i "Pelorin2-$newer.msi" /qn || fail "upgrade"
+package=$newer
+msiexec /i Pelorin2.msi /qn || fail "upgrade"
 [ "$(products)" = 1 ] || fail "$(products) products after the upgrade"
 registry | grep -q "\"DisplayVersion\"=\"$newer\"" || fail "version $newer not registered"
-[ -f "$program/Pelorin2.exe" ] || fail "the upgrade moved the program"
+for f in Pelorin2.exe p2wg.exe; do
+    cmp -s "$bin/$f" "$program/$f" || fail "the upgrade did not install its $f"
+done
 [ -f "$(find "$c" -name "ペロリンⅡ.lnk" | head -n 1)" ] || fail "the upgrade lost the shortcut"
 registry | grep -q '"TargetDb"="sales.mdb"' || fail "the upgrade forgot TARGETDB"
 
-msiexec /x "Pelorin2-$newer.msi" /qn || fail "uninstall"
-for f in "$program/Pelorin2.exe" "$program/Pelorin2.wgf"; do [ ! -e "$f" ] || fail "left $f"; done
+msiexec /x Pelorin2.msi /qn || fail "uninstall"
+for f in Pelorin2.exe p2wg.exe Pelorin2.wgf; do [ ! -e "$program/$f" ] || fail "left $f"; done
 [ -z "$(find "$c" -name "ペロリンⅡ.lnk")" ] || fail "left the shortcut"
 [ "$(products)" = 0 ] || fail "still registered"
 ! registry | grep -qix '\[HKEY_LOCAL_MACHINE\\Software\\Pelorin2\]' || fail "left its registry key"

@@ -41,7 +41,7 @@ sign "$work/Pelorin2.exe"
 sign "$work/p2wg.exe"
 printf 'workgroup file of the test\r\n' >"$work/Pelorin2.wgf"
 "$@" -DWORK="$work/msi" -DOUTPUT="$work/Pelorin2.msi" -DVERSION=1.5.0.0 \
-    -DLAUNCHER="$work/Pelorin2.exe" -DWORKGROUP="$work/Pelorin2.wgf" -P "$msi_script" \
+    -DLAUNCHER="$work/Pelorin2.exe" -DPLAN_TOOL="$work/p2wg.exe" -DWORKGROUP="$work/Pelorin2.wgf" -P "$msi_script" \
     >"$work/msi.log" 2>&1 || { cat "$work/msi.log"; fail "building the package"; }
 sign "$work/Pelorin2.msi"
 
