@@ -45,3 +45,10 @@ make_test_signer() {
             -passout file:signer.pass -out signer.p12
     ) >"$1/make_test_signer.log" 2>&1 || { cat "$1/make_test_signer.log"; fail "openssl"; }
 }
+
+# Signs FILE in place with DIR's test signer, as the build signs it (SIGN_SCRIPT is
+# packaging/Sign.cmake); what it said in DIR/sign.log.
+sign_as_built() { # CMAKE SIGN_SCRIPT OSSLSIGNCODE DIR FILE
+    "$1" -DOSSLSIGNCODE="$3" -DPKCS12="$4/signer.p12" -DPASSWORD_FILE="$4/signer.pass" \
+        -DFILE="$5" -P "$2" >"$4/sign.log" 2>&1 || { cat "$4/sign.log"; fail "signing $5"; }
+}

@@ -30,11 +30,7 @@ work=$(cd "$work" && pwd)
 # workgroup file is a stand-in (Access is a recorder).
 command -v "$osslsigncode" >/dev/null || fail "no osslsigncode (tools/deps.sh win)"
 make_test_signer "$work"
-sign() {
-    "$1" -DOSSLSIGNCODE="$osslsigncode" -DPKCS12="$work/signer.p12" \
-        -DPASSWORD_FILE="$work/signer.pass" -DFILE="$2" -P "$sign_script" >/dev/null ||
-        fail "signing $2"
-}
+sign() { sign_as_built "$1" "$sign_script" "$osslsigncode" "$work" "$2"; }
 mkdir "$work/signed" "$work/$version" "$work/$newer"
 cp "$bin/Pelorin2.exe" "$bin/p2wg.exe" "$work/signed/"
 for f in Pelorin2.exe p2wg.exe; do sign "$1" "$work/signed/$f"; done
