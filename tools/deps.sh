@@ -3,10 +3,13 @@
 # repository installs from one list:
 #   tools/deps.sh GROUP...
 #     build             the Linux build
-#     test              the Linux build with its tests (GoogleTest, desktop and MSI checks)
-#     package           the .deb (dpkg-shlibdeps, lintian) and Pelorin2.msi (wixl, msitools)
+#     test              the Linux build with its tests (GoogleTest, desktop, MSI and signing
+#                       checks)
+#     package           the .deb (dpkg-shlibdeps, lintian), Pelorin2.msi (wixl, msitools) and
+#                       signing (osslsigncode)
 #     fuzz              the libFuzzer targets (clang)
-#     win               the Windows cross builds (i686, x86_64 twin), their tests under Wine
+#     win               the Windows cross builds (i686, x86_64 twin; signed when given a
+#                       certificate), their tests under Wine
 #     demo              tools/demo.sh (zenity too when a display is set)
 #     bench             tools/bench.sh
 #     screenshots       tools/screenshots.sh
@@ -17,7 +20,7 @@
 set -euo pipefail
 
 usage() {
-    sed -n '4,13p' "$0" >&2
+    sed -n '4,16p' "$0" >&2
     exit 2
 }
 [ $# -gt 0 ] || usage
@@ -39,13 +42,13 @@ for group in "$@"; do
         build) wanted+=" $build" ;;
         test)
             wanted+=" $build googletest libgtest-dev libgmock-dev desktop-file-utils
-                libxml2-utils util-linux wixl msitools dpkg-dev pkexec zenity" ;;
-        package) wanted+=" $build dpkg-dev lintian wixl msitools" ;;
+                libxml2-utils util-linux wixl msitools dpkg-dev pkexec zenity osslsigncode openssl" ;;
+        package) wanted+=" $build dpkg-dev lintian wixl msitools osslsigncode" ;;
         fuzz) wanted+=" clang libclang-rt-14-dev cmake make pkg-config libsqlite3-dev libcrypt-dev" ;;
         win)
             # GoogleTest from its sources (/usr/src/googletest) for the cross-built tests;
             # locales for the Japanese and UTF-8 Wine prefixes.
-            wanted+=" cmake $cross googletest locales $wine wixl msitools"
+            wanted+=" cmake $cross googletest locales $wine wixl msitools osslsigncode openssl"
             foreign=yes ;;
         demo)
             wanted+=" $build sqlite3"

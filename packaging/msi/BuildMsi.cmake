@@ -1,8 +1,8 @@
 # Builds Pelorin2.msi: cmake -D... -P BuildMsi.cmake
 #
 # In: WIXL, MSIBUILD, MSIINFO (the msitools programs), SOURCE (Pelorin2.wxs), WORK (a scratch
-#     folder), OUTPUT, VERSION, MAKER, LAUNCHER (Pelorin2.exe), WORKGROUP (the workgroup file
-#     to ship), ICON.
+#     folder), OUTPUT, VERSION, MAKER, LAUNCHER (Pelorin2.exe), PLAN_TOOL (p2wg.exe),
+#     WORKGROUP (the workgroup file to ship), ICON.
 #
 # wixl leaves the database's code page at 0 and drops every text it cannot write in it, so
 # the texts that are not ASCII are written again once the code page is 932.
@@ -11,7 +11,7 @@ if(NOT WORKGROUP)
     message(FATAL_ERROR "Pelorin2.msi installs the site's workgroup file: configure the Windows "
                         "build with -DP2_MSI_WORKGROUP_FILE=/path/to/Pelorin2.wgf")
 endif()
-foreach(input LAUNCHER WORKGROUP ICON)
+foreach(input LAUNCHER PLAN_TOOL WORKGROUP ICON)
     if(NOT EXISTS "${${input}}" OR IS_DIRECTORY "${${input}}")
         message(FATAL_ERROR "Pelorin2.msi: no such file: '${${input}}' (${input})")
     endif()
@@ -29,6 +29,7 @@ file(MAKE_DIRECTORY "${WORK}")
 # wixl finds its sources only by names relative to the working folder.
 file(COPY_FILE "${SOURCE}" "${WORK}/Pelorin2.wxs")
 file(COPY_FILE "${LAUNCHER}" "${WORK}/Pelorin2.exe")
+file(COPY_FILE "${PLAN_TOOL}" "${WORK}/p2wg.exe")
 file(COPY_FILE "${WORKGROUP}" "${WORK}/Pelorin2.wgf")
 file(COPY_FILE "${ICON}" "${WORK}/Pelorin2.ico")
 

@@ -13,6 +13,7 @@ shift 3
 rm -rf "$work"
 mkdir -p "$work"
 printf 'launcher\n' >"$work/Pelorin2.exe"
+printf 'plan tool\n' >"$work/p2wg.exe"
 printf 'workgroup\n' >"$work/Pelorin2.wgf"
 # The version block, read here apart from the build's own reading.
 version=$(sed -n 's/^FILEVERSION \([0-9]*\),\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1.\2.\3.\4/p' "$rc")
@@ -20,7 +21,7 @@ maker=$(sed -n 's/.*VALUE "CompanyName", "\([^"]*\)".*/\1/p' "$rc")
 [ -n "$version" ] && [ -n "$maker" ] || fail "no identity in $rc"
 msi=$work/Pelorin2.msi
 "$@" -DWORK="$work/msi" -DOUTPUT="$msi" -DVERSION="$version" -DLAUNCHER="$work/Pelorin2.exe" \
-    -DWORKGROUP="$work/Pelorin2.wgf" -P "$script" >"$work/build.log" 2>&1 ||
+    -DPLAN_TOOL="$work/p2wg.exe" -DWORKGROUP="$work/Pelorin2.wgf" -P "$script" >"$work/build.log" 2>&1 ||
     { cat "$work/build.log"; fail "building the package"; }
 
 # Each expected row, tab-separated, must be in its table exactly.
@@ -44,6 +45,9 @@ row Directory SYSTEMFOLDER INSTALLROOT SYSTEM
 row Directory SYSTEMUPDATE SYSTEMFOLDER UPDATE
 row Directory LANFOLDER INSTALLROOT LAN
 row Directory LANUPDATE LANFOLDER UPDATE
+# The plan tool beside the launcher, in the one feature.
+row Component PlanTool "{54883DA9-A071-4A63-931F-806399BB2C44}" PROGRAMFOLDER 0 "" p2wg.exe
+row FeatureComponents Complete PlanTool
 row Shortcut Pelorin2Shortcut ProgramMenuFolder "PELORIN2|ペロリンⅡ" StartMenuShortcut \
     "[#Pelorin2.exe]" '"[TARGETDB]"' "" "" Pelorin2.ico "" "" PROGRAMFOLDER "" "" "" ""
 row LaunchCondition "Installed OR TARGETDB" \
