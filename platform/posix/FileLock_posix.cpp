@@ -85,35 +85,36 @@ Openers OpenersByLease(int fd) {
     return errno == EAGAIN ? Openers::kWriter : Openers::kUnknown;
 }
 
-bool HeldByAnotherProcess(const std::string& path) {
+namespace {
+
+// Asks `question` of the regular file at `path`, open read-only, with what a lease tells of
+// its other opens; false for anything else.
+template <class Question>
+bool Ask(const std::string& path, Question question) {
     const int fd = OpenRegular(path);
     if (fd < 0) {
         return false;
     }
-    bool held = false;
+    bool answer = false;
     {
         const LeaseSignal signal;
-        const Openers openers = signal.Safe() ? OpenersByLease(fd) : Openers::kUnknown;
-        held = openers != Openers::kNone &&
-               (OpenForWritingElsewhere(fd, openers) || LockedByAnotherOpenFile(fd));
+        answer = question(fd, signal.Safe() ? OpenersByLease(fd) : Openers::kUnknown);
         close(fd);  // before the signal is let go: with it goes the lease
     }
-    return held;
+    return answer;
+}
+
+}  // namespace
+
+bool HeldByAnotherProcess(const std::string& path) {
+    return Ask(path, [](int fd, Openers openers) {
+        return openers != Openers::kNone &&
+               (OpenForWritingElsewhere(fd, openers) || LockedByAnotherOpenFile(fd));
+    });
 }
 
 bool OpenForWritingByAnotherProcess(const std::string& path) {
-    const int fd = OpenRegular(path);
-    if (fd < 0) {
-        return false;
-    }
-    bool writing = false;
-    {
-        const LeaseSignal signal;
-        writing =
-            OpenForWritingElsewhere(fd, signal.Safe() ? OpenersByLease(fd) : Openers::kUnknown);
-        close(fd);
-    }
-    return writing;
+    return Ask(path, OpenForWritingElsewhere);
 }
 
 bool LockedByAnotherOpenFile(int fd) {
