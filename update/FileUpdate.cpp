@@ -19,6 +19,10 @@ constexpr int64_t kDateZero = std::numeric_limits<int64_t>::min();
 
 // Databases by version stamp, other files by modification time. A file that took the time
 // route switches the pass's error handling off for the rest of the call.
+//
+// A file that does not open as a database never replaces one that does, and a file that begins
+// as a database but does not open is a copy cut off or damaged: moving either in would lose a
+// working database, so the pass stops there and the next start sees the delivery again.
 Decision GeneralRule(Ports& ports, const std::string& installedPath,
                      const std::string& incomingPath, HandlerSwitch& handler) {
     const int32_t kind = CheckAcFile(ports, incomingPath);
@@ -33,7 +37,13 @@ Decision GeneralRule(Ports& ports, const std::string& installedPath,
         ErrorOf([&] { installedTime = ports.files.ModificationTime(installedPath); });
         ErrorOf([&] { incomingTime = ports.files.ModificationTime(incomingPath); });
         handler.SwitchOff();
-        return incomingTime > installedTime ? Decision::kReplace : Decision::kDiscard;
+        if (!(incomingTime > installedTime)) {
+            return Decision::kDiscard;
+        }
+        return ports.database.HasDatabaseSignature(incomingPath) ||
+                       CheckAcFile(ports, installedPath) == 1
+                   ? Decision::kFailure
+                   : Decision::kReplace;
     }
     return Decision::kFailure;
 }

@@ -77,6 +77,9 @@ class DatabaseService {
     // The process's one engine: created at the first call, kept to the end. Throws
     // AppError (429) when it cannot be created.
     virtual DBEngine& Engine() = 0;
+    // Whether the file begins as the engine's databases begin, whether or not it opens; false
+    // for a file that cannot be read. Needs no engine and never throws.
+    virtual bool HasDatabaseSignature(const std::string& path) = 0;
 };
 
 }  // namespace p2

@@ -17,6 +17,8 @@ class FileOpCheck {
     virtual int32_t Answer(const FileOpRequest& request) = 0;
     // Whether another process holds the file, so that it can be neither replaced nor deleted.
     virtual bool InUse(const std::string& path) = 0;
+    // Whether another program has the file open for writing: a copy still being made.
+    virtual bool OpenForWriting(const std::string& path) = 0;
 };
 
 }  // namespace p2

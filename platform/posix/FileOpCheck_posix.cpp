@@ -40,7 +40,7 @@ int32_t MoveAnswer(const std::string& source, const std::string& destination) {
         !S_ISLNK(target.st_mode)) {
         return kNotAFile;
     }
-    if (LockedByAnotherProcess(source) || LockedByAnotherProcess(destination) ||
+    if (HeldByAnotherProcess(source) || HeldByAnotherProcess(destination) ||
         !MoveAllowedBySideFiles(source, destination)) {
         return kInUse;
     }
@@ -55,7 +55,7 @@ int32_t DeleteAnswer(const std::string& path) {
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
     }
-    if (LockedByAnotherProcess(path) || !DeleteAllowedBySideFiles(path)) {
+    if (HeldByAnotherProcess(path) || !DeleteAllowedBySideFiles(path)) {
         return kInUse;
     }
     return FolderWritable(path) ? kDone : kAccessDenied;
@@ -76,7 +76,11 @@ int32_t PosixFileOpCheck::Answer(const FileOpRequest& request) {
 }
 
 bool PosixFileOpCheck::InUse(const std::string& path) {
-    return LockedByAnotherProcess(path);
+    return HeldByAnotherProcess(path);
+}
+
+bool PosixFileOpCheck::OpenForWriting(const std::string& path) {
+    return OpenForWritingByAnotherProcess(path);
 }
 
 }  // namespace p2::posix

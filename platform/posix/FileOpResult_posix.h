@@ -12,7 +12,7 @@ enum FileOpResult : int32_t {
     kDone = 0,
     kNotFound = 2,        // the source, or the file to delete, does not exist
     kAccessDenied = 5,    // no right to change a folder, or a read-only file system
-    kInUse = 32,          // another process holds a lock on the source or the destination
+    kInUse = 32,          // another process locks, or writes, the source or the destination
     kBadRequest = 87,     // not exactly one path per list, or an unknown function
     kNotAFile = 267,      // a folder or other non-file where a file is needed
     kIoFailure = 29,      // reading, writing or syncing failed; nothing was changed

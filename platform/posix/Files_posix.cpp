@@ -106,9 +106,9 @@ void PosixFiles::DeleteFile(const std::string& path) {
     if (S_ISDIR(info.st_mode)) {
         throw AppError(kErrPathFileAccess);
     }
-    // Windows refuses to delete a file that another program has open; a lock is the nearest
-    // sign of that here.
-    if (S_ISREG(info.st_mode) && LockedByAnotherProcess(path)) {
+    // Windows refuses to delete a file that another program has open; a lock or an open for
+    // writing is the nearest sign of that here.
+    if (S_ISREG(info.st_mode) && HeldByAnotherProcess(path)) {
         throw AppError(kErrPermissionDenied);
     }
     if (unlink(path.c_str()) != 0) {

@@ -2,7 +2,6 @@
 #include "platform/posix/PassFacts_posix.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,10 +51,6 @@ void CloseBoth(int a, int b) {
     }
 }
 
-// A lease that another process's open breaks is signalled with SIGIO, which would end the
-// program; the lease goes with the descriptor right after the move or delete anyway.
-void OnLeaseBroken(int) {}
-
 std::string_view NameOf(std::string_view path) {
     const size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -83,14 +78,7 @@ void PassFacts::BeginPass(const std::string& updateFolder) {
     }
     updateFolder_ = updateFolder;
     installFolder_ = installFolder;
-    struct sigaction current {};
-    if (sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-        struct sigaction quiet {};
-        quiet.sa_handler = OnLeaseBroken;
-        quiet.sa_flags = SA_RESTART;
-        sigemptyset(&quiet.sa_mask);
-        leaseSignalSet_ = sigaction(SIGIO, &quiet, nullptr) == 0;
-    }
+    leaseSignal_.emplace();
     entries_.reserve(2);  // a name has two paths: the entries never move while one is handled
 }
 
@@ -105,10 +93,8 @@ void PassFacts::EndPass() {
     updateFolder_.clear();
     installFolder_.clear();
     currentName_.clear();
-    if (leaseSignalSet_) {
-        signal(SIGIO, SIG_DFL);
-        leaseSignalSet_ = false;
-    }
+    writers_.reset();
+    leaseSignal_.reset();
 }
 
 PassFacts::Entry* PassFacts::Find(const std::string& path) {
@@ -274,32 +260,51 @@ ssize_t PassFacts::ReadHead(const std::string& path, unsigned char* buffer, size
     return got;
 }
 
-bool PassFacts::LockedByAnotherProcess(const std::string& path) {
+bool PassFacts::HeldByAnotherProcess(const std::string& path) {
     Entry* entry = Find(path);
     if (!entry) {
-        return posix::LockedByAnotherProcess(path);
+        return posix::HeldByAnotherProcess(path);
     }
     struct stat info {};
     if (entry->removed || Stat(path, info) != 0 || !S_ISREG(info.st_mode)) {
         return false;  // neither a regular file nor a link to one: never opened
     }
     // The same file under the other name (a hard link) is asked through the descriptor that
-    // already holds its BSD lock, which would otherwise count as another process's.
+    // already holds its BSD lock and lease, which would otherwise count as another process's.
     for (Entry& other : entries_) {
         if (&other != entry && other.fd >= 0 && other.link == Link::kNo && other.statKnown &&
             other.statError == 0 && other.info.st_dev == info.st_dev &&
             other.info.st_ino == info.st_ino) {
-            return LockedByAnotherOpenFile(other.fd);
+            return Held(other.fd, info);
         }
     }
     const int fd = Descriptor(*entry);
     if (fd < 0 || entry->link != Link::kNo) {
         return false;  // a link is never taken for the file it names
     }
-    // A write lease is granted only while no other open file of it exists anywhere, and a
-    // lock needs one: one question instead of two in the common case.
-    if (leaseSignalSet_ && fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    return Held(fd, info);
+}
+
+// A write lease is granted only while no other open file of it exists anywhere, and a lock or
+// a writer needs one: one question instead of three in the common case.
+bool PassFacts::Held(int fd, const struct stat& info) {
+    const Openers openers =
+        leaseSignal_ && leaseSignal_->Safe() ? OpenersByLease(fd) : Openers::kUnknown;
+    if (openers == Openers::kNone) {
         return false;
+    }
+    if (openers == Openers::kWriter) {
+        return true;
+    }
+    if (openers == Openers::kUnknown) {
+        // Taken once a pass: where the file system grants no lease, none of its files will.
+        if (!writers_) {
+            writers_ = FilesOpenForWritingElsewhere();
+        }
+        if (std::binary_search(writers_->begin(), writers_->end(),
+                               FileId{info.st_dev, info.st_ino})) {
+            return true;
+        }
     }
     return LockedByAnotherOpenFile(fd);
 }

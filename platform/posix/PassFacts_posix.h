@@ -5,15 +5,18 @@
 // being handled (in the update folder and in the folder above it) are looked at once and
 // answered from that look, until this process's own move or delete changes them, the database
 // engine opens them, or the pass turns to another name; every other path is looked at anew on
-// each question. Whether another process holds a lock is never kept: it is asked each time,
+// each question. Whether another process holds the file is never kept: it is asked each time,
 // through the descriptor kept for the file.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/posix/FileLock_posix.h"
 
 namespace p2::posix {
 
@@ -39,7 +42,7 @@ class PassFacts {
     // As the function of FileLock_posix.h, through the descriptor kept for the file. When it
     // answers false, the file may stay leased until the path is moved, deleted or forgotten:
     // callers that go no further forget it.
-    bool LockedByAnotherProcess(const std::string& path);
+    bool HeldByAnotherProcess(const std::string& path);
 
     // rename(2) and unlink(2): 0 or the error number. What they change is forgotten; a path
     // they removed is known to be missing.
@@ -66,6 +69,7 @@ class PassFacts {
     };
 
     Entry* Find(const std::string& path);
+    bool Held(int fd, const struct stat& info);
     int Descriptor(Entry& entry);
     void Drop(Entry& entry);
     void ForgetAll();
@@ -77,7 +81,9 @@ class PassFacts {
     int installFd_ = -1;
     std::string currentName_;
     std::vector<Entry> entries_;  // the paths of the current name only
-    bool leaseSignalSet_ = false;
+    std::optional<LeaseSignal> leaseSignal_;
+    // What /proc showed open for writing, once a file of the pass could not be leased.
+    std::optional<std::vector<FileId>> writers_;
 };
 
 }  // namespace p2::posix

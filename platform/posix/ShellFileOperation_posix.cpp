@@ -21,6 +21,7 @@
 #include "platform/posix/PassFacts_posix.h"
 #include "platform/posix/Ports_posix.h"
 #include "platform/posix/SideFiles_posix.h"
+#include "platform/posix/SqliteFile_posix.h"
 
 namespace p2::posix {
 namespace {
@@ -115,7 +116,7 @@ void ClearStaleTemporaries(const std::string& folder) {
         const std::string path = folder + "/" + entry->d_name;
         struct stat info {};
         if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            !LockedByAnotherProcess(path)) {
+            !HeldByAnotherProcess(path)) {
             unlink(path.c_str());
         }
     }
@@ -170,14 +171,10 @@ int32_t MoveAcross(const std::string& source, const std::string& destination) {
     return unlink(source.c_str()) == 0 ? kDone : kSourceLeftOver;
 }
 
-// Whether the file starts as an SQLite database, read through what the pass already holds of
-// it, so that a plain file costs no further look.
+// Read through what the pass already holds of the file, so that a plain file costs no further
+// look.
 bool HoldsDatabase(PassFacts& facts, const std::string& path) {
-    static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
-    unsigned char head[kMagic.size()] = {};
-    int error = 0;
-    return facts.ReadHead(path, head, sizeof head, error) == static_cast<ssize_t>(sizeof head) &&
-           std::string_view(reinterpret_cast<const char*>(head), sizeof head) == kMagic;
+    return HasSqliteSignature(path, &facts);
 }
 
 int32_t Move(PassFacts& facts, const std::string& source, const std::string& destination) {
@@ -195,7 +192,7 @@ int32_t Move(PassFacts& facts, const std::string& source, const std::string& des
     if (facts.Stat(destination, target) == 0 && !S_ISREG(target.st_mode)) {
         return kNotAFile;
     }
-    if (facts.LockedByAnotherProcess(source) || facts.LockedByAnotherProcess(destination)) {
+    if (facts.HeldByAnotherProcess(source) || facts.HeldByAnotherProcess(destination)) {
         facts.Forget(source);
         facts.Forget(destination);
         return kInUse;
@@ -235,7 +232,7 @@ int32_t Delete(PassFacts& facts, const std::string& path) {
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         return kNotAFile;
     }
-    if (facts.LockedByAnotherProcess(path) ||
+    if (facts.HeldByAnotherProcess(path) ||
         (HoldsDatabase(facts, path) && !DeleteSideFiles(path))) {
         facts.Forget(path);
         return kInUse;

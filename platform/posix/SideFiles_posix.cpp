@@ -218,7 +218,7 @@ bool SettleableSideFiles(const std::string& path) {
     }
     for (const Suffix& suffix : kSuffixes) {
         const std::string side = path + std::string(suffix.text);
-        if (Exists(side) && LockedByAnotherProcess(side)) {
+        if (Exists(side) && HeldByAnotherProcess(side)) {
             return false;
         }
     }
@@ -240,8 +240,7 @@ bool DeleteAllowedBySideFiles(const std::string& path) {
     }
     for (const Suffix& suffix : kSuffixes) {
         const std::string side = path + std::string(suffix.text);
-        if (Exists(side) && IsSideFileNamed(AT_FDCWD, side, suffix) &&
-            LockedByAnotherProcess(side)) {
+        if (Exists(side) && IsSideFileNamed(AT_FDCWD, side, suffix) && HeldByAnotherProcess(side)) {
             return false;
         }
     }
@@ -256,7 +255,7 @@ bool DeleteSideFiles(const std::string& path) {
     for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
         const std::string side = path + std::string(kSuffixes[i].text);
         if (Exists(side) && IsSideFileNamed(AT_FDCWD, side, kSuffixes[i])) {
-            if (LockedByAnotherProcess(side)) {
+            if (HeldByAnotherProcess(side)) {
                 return false;
             }
             doomed[i] = side;

@@ -441,4 +441,8 @@ DBEngine& SqliteDatabaseService::Engine() {
     return *engine_;
 }
 
+bool SqliteDatabaseService::HasDatabaseSignature(const std::string& path) {
+    return HasSqliteSignature(path, facts_.get());
+}
+
 }  // namespace p2::posix

@@ -20,6 +20,7 @@ class SqliteDatabaseService final : public DatabaseService {
                                    bool readOnly = false);
     ~SqliteDatabaseService() override;
     DBEngine& Engine() override;
+    bool HasDatabaseSignature(const std::string& path) override;
 
   private:
     std::shared_ptr<PassFacts> facts_;

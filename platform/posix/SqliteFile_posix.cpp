@@ -121,6 +121,20 @@ int32_t ErrorNumberOfSqlite(int code, bool writing) {
     }
 }
 
+bool HasSqliteSignature(const std::string& path, PassFacts* facts) {
+    PassFacts unshared;
+    PassFacts& looks = facts ? *facts : unshared;
+    struct stat info {};
+    if (looks.Stat(path, info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    std::array<unsigned char, kMagic.size()> head{};
+    int error = 0;
+    return looks.ReadHead(path, head.data(), head.size(), error) ==
+               static_cast<ssize_t>(head.size()) &&
+           std::memcmp(head.data(), kMagic.data(), kMagic.size()) == 0;
+}
+
 OpenedFile OpenExistingFile(const std::string& path, bool wantWrite, PassFacts* facts) {
     PassFacts unshared;  // knows no pass: every question is asked anew
     PassFacts& looks = facts ? *facts : unshared;

@@ -38,6 +38,10 @@ struct OpenedFile {
 // forgotten before SQLite opens it.
 OpenedFile OpenExistingFile(const std::string& path, bool wantWrite, PassFacts* facts = nullptr);
 
+// Whether the file begins with SQLite's header string, whether or not the rest is whole; read
+// through what the update pass knows of the file when `facts` is given.
+bool HasSqliteSignature(const std::string& path, PassFacts* facts);
+
 // Prepares `sql`; throws AppError for the failure (3078 for a missing table).
 Statement Prepare(sqlite3* db, const std::string& sql);
 

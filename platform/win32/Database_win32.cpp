@@ -250,4 +250,24 @@ DBEngine& Win32DatabaseService::Engine() {
     return *engine_;
 }
 
+// Jet 3/4 (.mdb) and ACE (.accdb) files name their engine at offset 4.
+bool Win32DatabaseService::HasDatabaseSignature(const std::string& path) {
+    static constexpr char kJet[] = "Standard Jet DB";
+    static constexpr char kAce[] = "Standard ACE DB";
+    constexpr DWORD kOffset = 4;
+    constexpr DWORD kLength = sizeof kJet - 1;
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char head[kOffset + kLength] = {};
+    DWORD got = 0;
+    const bool read = ReadFile(file, head, sizeof head, &got, nullptr) && got == sizeof head;
+    CloseHandle(file);
+    return read && (std::memcmp(head + kOffset, kJet, kLength) == 0 ||
+                    std::memcmp(head + kOffset, kAce, kLength) == 0);
+}
+
 }  // namespace p2::win32

@@ -53,4 +53,25 @@ bool Win32FileOpCheck::InUse(const std::string& path) {
     return false;
 }
 
+namespace {
+
+// A handle for reading, sharing what `share` allows; whether the open was refused for sharing.
+bool SharingRefused(const std::string& path, DWORD share) {
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(file);
+    return false;
+}
+
+}  // namespace
+
+// Refused a reader that will not share writing, granted one that will: another handle writes.
+bool Win32FileOpCheck::OpenForWriting(const std::string& path) {
+    return SharingRefused(path, FILE_SHARE_READ | FILE_SHARE_DELETE) &&
+           !SharingRefused(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
 }  // namespace p2::win32

@@ -11,6 +11,7 @@ class Win32FileOpCheck final : public FileOpCheck {
   public:
     int32_t Answer(const FileOpRequest& request) override;
     bool InUse(const std::string& path) override;
+    bool OpenForWriting(const std::string& path) override;
 };
 
 }  // namespace p2::win32

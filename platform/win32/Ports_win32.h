@@ -80,6 +80,7 @@ class Win32DatabaseService final : public DatabaseService {
     explicit Win32DatabaseService(bool readOnly = false);
     ~Win32DatabaseService() override;
     DBEngine& Engine() override;
+    bool HasDatabaseSignature(const std::string& path) override;
 
   private:
     bool readOnly_;

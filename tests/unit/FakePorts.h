@@ -35,6 +35,7 @@ struct FileEntry {
     bool program = false;      // a file that can be started
     std::string bytes;
     std::optional<DatabaseContent> database;  // set: the file opens as a database
+    bool signature = false;  // begins as a database even without `database`: a damaged one
 };
 
 struct Box {
@@ -530,6 +531,10 @@ class FakeDatabaseService final : public DatabaseService {
         }
         ++created;
         return engine_;
+    }
+    bool HasDatabaseSignature(const std::string& path) override {
+        const FileEntry* f = m_.Find(path);
+        return f && (f->database || f->signature);
     }
     int created = 0;
 

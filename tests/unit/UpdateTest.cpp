@@ -143,14 +143,72 @@ TEST_F(UpdatePass, FailedMoveOnTheThirdOfFiveStopsThere) {
     }
 }
 
-TEST_F(UpdatePass, WorkgroupRefusingEveryOpenSendsDatabasesByTime) {
+// Plain files still go by time; a database that does not open is never moved in by it.
+TEST_F(UpdatePass, WorkgroupRefusingEveryOpenSendsPlainFilesByTimeAndStopsAtDatabases) {
     f.m.refuseEveryOpen = true;
+    f.m.Put(Installed("b.txt"), Tagged(PlainFile(100), "old"));
+    f.m.Put(Incoming("b.txt"), Tagged(PlainFile(101), "new"));
     f.m.Put(Installed("a.mdb"), Tagged(StampedDatabase(std::string("9")), "old"));
     f.m.Put(Incoming("a.mdb"), Tagged(StampedDatabase(std::string("1")), "new"));
     f.m.Find(Incoming("a.mdb"))->mtime = 2'000'000;
-    EXPECT_TRUE(Run());
-    EXPECT_EQ(BytesAt(Installed("a.mdb")), "new");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(BytesAt(Installed("b.txt")), "new");
+    EXPECT_EQ(BytesAt(Installed("a.mdb")), "old");
+    EXPECT_EQ(BytesAt(Incoming("a.mdb")), "new");
+    EXPECT_EQ(f.m.BoxTexts(), std::vector<std::string>{FailureText("a.mdb")});
 }
+
+enum class Copy { kNone, kPlain, kDatabase, kDamaged };
+
+struct TimeRouteCase {
+    Copy installed;
+    Copy delivered;  // never kDatabase: a database takes the stamp route
+    bool newer;
+    bool replaced;
+    bool stops;
+};
+
+class TimeRoute : public ::testing::TestWithParam<TimeRouteCase> {};
+
+// Only a whole database replaces a database, and a damaged one is never moved in; a delivery
+// that the time route would discard is discarded as before.
+TEST_P(TimeRoute, NeverPutsAFileThatDoesNotOpenInPlaceOfADatabase) {
+    const TimeRouteCase c = GetParam();
+    Fixture f;
+    const auto entry = [](Copy kind, int64_t mtime, const std::string& bytes) {
+        FileEntry e = kind == Copy::kDatabase ? StampedDatabase(std::string("AB104")) : FileEntry{};
+        e.signature = kind == Copy::kDamaged;
+        e.mtime = mtime;
+        e.bytes = bytes;
+        return e;
+    };
+    if (c.installed != Copy::kNone) {
+        f.m.Put(Installed("sales.mdb"), entry(c.installed, 100, "old"));
+    }
+    f.m.Put(Incoming("sales.mdb"), entry(c.delivered, c.newer ? 101 : 99, "new"));
+    f.m.Put(Incoming("z.txt"), PlainFile(5));
+    EXPECT_EQ(FileUpdate(f.ports, kSys), !c.stops);
+    const FileEntry* installed = f.m.Find(Installed("sales.mdb"));
+    EXPECT_EQ(installed ? installed->bytes : "<missing>", c.replaced                   ? "new"
+                                                          : c.installed == Copy::kNone ? "<missing>"
+                                                                                       : "old");
+    EXPECT_EQ(f.m.Find(Incoming("sales.mdb")) != nullptr, c.stops);
+    EXPECT_EQ(f.m.Find(Incoming("z.txt")) != nullptr, c.stops) << "no later name is handled";
+    EXPECT_EQ(f.m.BoxTexts(), c.stops ? std::vector<std::string>{FailureText("sales.mdb")}
+                                      : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TimeRoute,
+    ::testing::Values(TimeRouteCase{Copy::kDatabase, Copy::kPlain, true, false, true},
+                      TimeRouteCase{Copy::kDatabase, Copy::kPlain, false, false, false},
+                      TimeRouteCase{Copy::kDatabase, Copy::kDamaged, true, false, true},
+                      TimeRouteCase{Copy::kPlain, Copy::kDamaged, true, false, true},
+                      TimeRouteCase{Copy::kNone, Copy::kDamaged, true, false, true},
+                      TimeRouteCase{Copy::kPlain, Copy::kDamaged, false, false, false},
+                      TimeRouteCase{Copy::kDamaged, Copy::kPlain, true, true, false},
+                      TimeRouteCase{Copy::kPlain, Copy::kPlain, true, true, false},
+                      TimeRouteCase{Copy::kNone, Copy::kPlain, true, true, false}));
 
 TEST_F(UpdatePass, TwoTimeRouteFilesTheSecondWithoutCounterpartIsMovedIn) {
     f.m.Put(Installed("a.txt"), Tagged(PlainFile(100), "old"));

@@ -107,13 +107,15 @@ class Log {
         }
     }
 
-    void Moved(const std::string& from, int32_t answer, bool installedInUse, bool deliveredInUse) {
+    void Moved(const std::string& from, int32_t answer, bool installedInUse, bool deliveredInUse,
+               bool deliveredBeingWritten) {
         CopyOf(from);
         if (current_) {
             current_->moveTried = true;
             current_->moveAnswer = answer;
             current_->installedInUse = installedInUse;
             current_->deliveredInUse = deliveredInUse;
+            current_->deliveredBeingWritten = deliveredBeingWritten;
         }
     }
     void Deleted(const std::string& path) {
@@ -206,7 +208,8 @@ class RecordingShell final : public ShellFileOperation {
         if (request.func == kFoMove) {
             const std::string to = FirstPath(request.to);
             log_.Moved(from, answer, answer != 0 && check_.InUse(to),
-                       answer != 0 && check_.InUse(from));
+                       answer != 0 && check_.InUse(from),
+                       answer != 0 && check_.OpenForWriting(from));
         } else {
             log_.Deleted(from);
         }
@@ -324,7 +327,11 @@ class RecordingEngine final : public DBEngine {
         inner_.SetDefaultPassword(password);
     }
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
-        return std::make_unique<RecordingDatabase>(log_, path, inner_.OpenDatabase(path));
+        auto database = std::make_unique<RecordingDatabase>(log_, path, inner_.OpenDatabase(path));
+        if (Copy* copy = log_.CopyOf(path)) {
+            copy->opened = true;
+        }
+        return database;
     }
 
   private:
@@ -340,6 +347,13 @@ class RecordingDatabaseService final : public DatabaseService {
             engine_ = std::make_unique<RecordingEngine>(log_, inner_.Engine());
         }
         return *engine_;
+    }
+    bool HasDatabaseSignature(const std::string& path) override {
+        const bool signature = inner_.HasDatabaseSignature(path);
+        if (Copy* copy = log_.CopyOf(path)) {
+            copy->signature = signature;
+        }
+        return signature;
     }
 
   private:

@@ -41,6 +41,8 @@ struct Copy {
     bool timeRead = false;
     std::optional<int64_t> modified;
     int32_t timeError = 0;
+    bool opened = false;     // opened as a database under the workgroup
+    bool signature = false;  // asked, and begins as a database
 };
 
 struct FilePlan {
@@ -56,6 +58,7 @@ struct FilePlan {
     int32_t moveAnswer = 0;
     bool installedInUse = false;
     bool deliveredInUse = false;
+    bool deliveredBeingWritten = false;  // another program has it open for writing
     bool deleted = false;
     bool failureMessage = false;  // the pass's update-failure box names it
     std::vector<Failure> errors;

@@ -261,10 +261,16 @@ std::string Why(const FolderPlan& folder, const FilePlan& file, const Plan& plan
     }
     if (file.action == Action::kStop) {
         if (file.moveTried && file.moveAnswer != 0) {
-            Join(text, file.installedInUse ? "installed copy in use"
+            Join(text, file.deliveredBeingWritten
+                           ? "the delivery is still open for writing by another program"
+                       : file.installedInUse ? "installed copy in use"
                        : file.deliveredInUse
                            ? "delivered copy in use"
                            : "the move fails (answer " + std::to_string(file.moveAnswer) + ")");
+        } else if (file.timeRoute && file.delivered.signature) {
+            Join(text, "the delivery is a damaged database");
+        } else if (file.timeRoute && file.installed.opened) {
+            Join(text, "the installed copy is a database, the delivery is not");
         } else if (file.errors.empty()) {
             Join(text, "the delivered copy cannot be probed");
         }

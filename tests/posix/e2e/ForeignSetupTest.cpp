@@ -112,7 +112,7 @@ TEST_F(ForeignSetup, AccessRunsDetachedFromTheLaunchersStreams) {
     ExpectAccessStarted(r);
     bool held = false;
     for (int i = 0; i < 500 && !held; ++i) {
-        held = posix::LockedByAnotherProcess(sb.Program() + "/main.ldb");
+        held = posix::HeldByAnotherProcess(sb.Program() + "/main.ldb");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(held) << "Access was not running any more";

@@ -1,5 +1,6 @@
 // Damaged and hostile files delivered for the update pass: each takes its defined route
-// (a plain file by time, or a stamp read that fails with its box), and nothing crashes.
+// (a plain file by time, a damaged database stops the start, a stamp read that fails shows its
+// box), and nothing crashes.
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "HostileSupport.h"
 #include "platform/ports/Database.h"
+#include "update/FileUpdate.h"
 
 namespace p2::hostile {
 namespace {
@@ -65,48 +67,61 @@ class HostileDelivery : public ::testing::Test {
     Sandbox sb;
 };
 
-TEST_F(HostileDelivery, GarbageWithTheDatabaseHeaderAndEmptyFilesAreMovedInByTime) {
+// A file that begins as a database but does not open is a damaged one: it stops the start
+// (kept for the next one), while empty files go by time.
+TEST_F(HostileDelivery, GarbageWithTheDatabaseHeaderStopsTheStartEmptyFilesGoByTime) {
     const std::string garbage = "SQLite format 3" + std::string(1, '\0') + RandomBytes(8176, 7);
-    Plant(Sys("garbage.mdb"), "installed", kOld);
-    Plant(SysUpd("garbage.mdb"), garbage, kNew);
+    const std::string header = "SQLite format 3" + std::string(1, '\0') + std::string(84, '\xff');
     Plant(Sys("empty.mdb"), "installed", kOld);
     Plant(SysUpd("empty.mdb"), "", kNew);
-    Plant(Lan("older.mdb"), "installed", kNew);
-    Plant(LanUpd("older.mdb"), "", kOld);
+    Plant(Sys("older.mdb"), "installed", kNew);
+    Plant(SysUpd("older.mdb"), "", kOld);
+    Plant(Lan("garbage.mdb"), "installed", kOld);
+    Plant(LanUpd("garbage.mdb"), garbage, kNew);
     // The page-size and format bytes of the header in every wrong way at once.
-    Plant(LanUpd("header.mdb"), "SQLite format 3" + std::string(1, '\0') + std::string(84, '\xff'),
-          kNew);
+    Plant(LanUpd("header.mdb"), header, kNew);
 
     const RunResult r = sb.Run({"main.mdb"});
     ExpectCleanExit(r);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(Sandbox::ReadFile(Sys("garbage.mdb")), garbage);
+    EXPECT_TRUE(r.err == Box("exclamation", "\"garbage.mdb" + std::string(kUpdateFailedMessage)) ||
+                r.err == Box("exclamation", "\"header.mdb" + std::string(kUpdateFailedMessage)))
+        << r.err;
     EXPECT_EQ(Sandbox::ReadFile(Sys("empty.mdb")), "");
-    EXPECT_EQ(Sandbox::ReadFile(Lan("older.mdb")), "installed");
-    EXPECT_TRUE(Sandbox::Exists(Lan("header.mdb")));
+    EXPECT_EQ(Sandbox::ReadFile(Sys("older.mdb")), "installed");
     EXPECT_TRUE(Sandbox::Names(sb.System() + "/UPDATE").empty());
-    EXPECT_TRUE(Sandbox::Names(sb.Lan() + "/UPDATE").empty());
-    ExpectLaunched();
+    EXPECT_EQ(Sandbox::ReadFile(Lan("garbage.mdb")), "installed");
+    EXPECT_EQ(Sandbox::ReadFile(LanUpd("garbage.mdb")), garbage);
+    EXPECT_EQ(Sandbox::ReadFile(LanUpd("header.mdb")), header);
+    EXPECT_FALSE(Sandbox::Exists(Lan("header.mdb")));
+    EXPECT_TRUE(sb.AccessArguments(false).empty());
 }
 
-TEST_F(HostileDelivery, DatabaseCutInHalfIsAPlainFileAndGoesByTime) {
-    // The engine does not take it for a database, so its time decides, as for any file.
+TEST_F(HostileDelivery, DatabaseCutInHalfNeverReplacesAndAnOlderOneIsDiscarded) {
+    // The engine does not take it for a database; newer, it stops the start with both copies
+    // kept; older, it is discarded as any older file.
     const std::string whole = LargeDatabase(SysUpd("data.mdb"), "AB009");
     const std::string half = whole.substr(0, whole.size() / 2);
     Sandbox::MakeDatabase(Sys("data.mdb"), "AB001");
     Sandbox::SetTime(Sys("data.mdb"), kOld);
+    const std::string sysInstalled = Sandbox::ReadFile(Sys("data.mdb"));
     Plant(SysUpd("data.mdb"), half, kNew);
     Sandbox::MakeDatabase(Lan("data.mdb"), "AB001");
     Sandbox::SetTime(Lan("data.mdb"), kNew);
     const std::string lanInstalled = Sandbox::ReadFile(Lan("data.mdb"));
     Plant(LanUpd("data.mdb"), half, kOld);
 
+    const RunResult stopped = sb.Run({"main.mdb"});
+    ExpectCleanExit(stopped);
+    EXPECT_EQ(stopped.err, Box("exclamation", "\"data.mdb" + std::string(kUpdateFailedMessage)));
+    EXPECT_EQ(Sandbox::ReadFile(Sys("data.mdb")), sysInstalled);
+    EXPECT_EQ(Sandbox::ReadFile(SysUpd("data.mdb")), half);
+    EXPECT_TRUE(sb.AccessArguments(false).empty());
+
+    unlink(SysUpd("data.mdb").c_str());
     const RunResult r = sb.Run({"main.mdb"});
     ExpectCleanExit(r);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(Sandbox::ReadFile(Sys("data.mdb")), half);
     EXPECT_EQ(Sandbox::ReadFile(Lan("data.mdb")), lanInstalled);
-    EXPECT_FALSE(Sandbox::Exists(SysUpd("data.mdb")));
     EXPECT_FALSE(Sandbox::Exists(LanUpd("data.mdb")));
     ExpectLaunched();
 }

@@ -118,9 +118,10 @@ inline ChildResult RunInChild(const std::function<std::string()>& body) {
     return result;
 }
 
-enum class LockKind { kFlock, kOfdWrite, kClassicRead };
+// The last two hold no lock: the file open for writing (a copier), or for reading only.
+enum class LockKind { kFlock, kOfdWrite, kClassicRead, kWriting, kReading };
 
-// A forked child that holds a lock on a file until the holder is destroyed.
+// A forked child that holds a lock on a file (or has it open) until the holder is destroyed.
 class LockHolder {
   public:
     LockHolder(const std::string& path, LockKind kind) {
@@ -133,9 +134,13 @@ class LockHolder {
         if (child_ == 0) {
             close(ready[0]);
             close(release[1]);
-            const int fd = open(path.c_str(), kind == LockKind::kOfdWrite ? O_RDWR : O_RDONLY);
+            const int fd = open(path.c_str(), kind == LockKind::kOfdWrite  ? O_RDWR
+                                              : kind == LockKind::kWriting ? O_WRONLY | O_APPEND
+                                                                           : O_RDONLY);
             bool locked = fd >= 0;
-            if (locked && kind == LockKind::kFlock) {
+            if (kind == LockKind::kWriting || kind == LockKind::kReading) {
+                // held open only
+            } else if (locked && kind == LockKind::kFlock) {
                 locked = flock(fd, LOCK_EX) == 0;
             } else if (locked) {
                 struct flock lock {};

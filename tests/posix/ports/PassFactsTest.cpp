@@ -104,7 +104,8 @@ TEST_P(PassFactsLocks, ALockTakenAfterTheLooksStillStopsTheMoveAndNoLeaseIsLeft)
 
 INSTANTIATE_TEST_SUITE_P(EveryKindOnEitherCopy, PassFactsLocks,
                          ::testing::Combine(::testing::Values(LockKind::kFlock, LockKind::kOfdWrite,
-                                                              LockKind::kClassicRead),
+                                                              LockKind::kClassicRead,
+                                                              LockKind::kWriting),
                                             ::testing::Bool()));
 
 TEST_F(PassFactsTest, FilesOpenWithoutALockAreMovedAndDeleted) {

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FilesTestSupport.h"
+#include "platform/posix/FileLock_posix.h"
+#include "platform/posix/PlanPorts_posix.h"
 #include "platform/posix/Ports_posix.h"
 
 namespace p2::posix {
@@ -217,6 +220,34 @@ TEST_F(PosixFileOpMove, RefusesWhileSourceOrDestinationIsLocked) {
     }
     EXPECT_EQ(ReadFile(installed_), "old");
     EXPECT_EQ(ReadFile(incoming_), "new");
+    EXPECT_EQ(Move(incoming_, installed_), 0);
+}
+
+// Another process's writer holds a file as a lock does, its reader does not: by lease, and
+// through /proc as where no lease can be had; the plan's check answers the same.
+TEST_F(PosixFileOpMove, AWriterHoldsEitherFileAReaderDoesNot) {
+    WriteFile(incoming_, "new");
+    WriteFile(installed_, "old");
+    for (const bool writing : {true, false}) {
+        for (const std::string* held : {&incoming_, &installed_}) {
+            SCOPED_TRACE(*held + (writing ? " written" : " read"));
+            LockHolder holder(*held, writing ? LockKind::kWriting : LockKind::kReading);
+            ASSERT_TRUE(holder.locked());
+            EXPECT_EQ(HeldByAnotherProcess(*held), writing);
+            EXPECT_EQ(OpenForWritingByAnotherProcess(*held), writing);
+            const std::vector<FileId> writers = FilesOpenForWritingElsewhere();
+            const struct stat info = StatOf(*held);
+            EXPECT_EQ(std::binary_search(writers.begin(), writers.end(),
+                                         FileId{info.st_dev, info.st_ino}),
+                      writing);
+            PosixFileOpCheck check;
+            EXPECT_EQ(check.Answer(
+                          FileOpRequest{kFoMove, List(incoming_), List(installed_), kFlags}) != 0,
+                      writing);
+            EXPECT_EQ(check.OpenForWriting(*held), writing);
+        }
+    }
+    EXPECT_EQ(ReadFile(installed_), "old");
     EXPECT_EQ(Move(incoming_, installed_), 0);
 }
 

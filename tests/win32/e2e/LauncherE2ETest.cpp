@@ -284,6 +284,47 @@ TEST_F(UpdatedInstallation, AnInstalledCopyInUseStopsTheStartAndKeepsTheDelivery
     EXPECT_FALSE(Exists(root_ / "LAN\\b.txt"));
 }
 
+// A copier still writing (others may only read) holds its delivery: the start stops, and the
+// next one takes the finished copy.
+TEST_F(UpdatedInstallation, ADeliveryStillBeingCopiedStopsTheStartAndIsTakenOnceClosed) {
+    const std::string installed = root_ / "SYSTEM\\a.txt";
+    const std::string delivery = root_ / "SYSTEM\\UPDATE\\a.txt";
+    WriteText(installed, "old");
+    SetWriteTime(installed, 1577934245);
+    WriteText(delivery, "first half");
+    test::HeldChild copier(
+        L"append", {{L"P2_HELPER_FILE", W(delivery)}, {L"P2_HELPER_TEXT", L", second half"}});
+    ASSERT_TRUE(copier.ready);
+    ASSERT_TRUE(Run(L" app.mdb"));
+    ExpectOneBox(std::string("\"a.txt") + kUpdateFailedMessage);
+    EXPECT_EQ(ReadText(installed), "old");
+    EXPECT_EQ(ReadText(delivery, FILE_SHARE_READ | FILE_SHARE_WRITE), "first half");
+    EXPECT_FALSE(Exists(RecordFile()));
+    EXPECT_EQ(copier.Release(), 0);
+    ASSERT_TRUE(Run(L" app.mdb"));
+    EXPECT_EQ(ReadText(installed), "first half, second half");
+    EXPECT_FALSE(Exists(delivery));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(Exists(RecordFile()));
+}
+
+// It begins as an Access database but DAO does not open it: a copy cut off, never moved in.
+TEST_F(UpdatedInstallation, ADeliveryWithAJetHeaderThatDoesNotOpenLeavesTheWorkingDatabase) {
+    const std::string installed = root_ / "SYSTEM\\sales.mdb";
+    const std::string delivery = root_ / "SYSTEM\\UPDATE\\sales.mdb";
+    const test::Store working = Stamped("AB104");
+    test::WriteDatabase(installed, working);
+    SetWriteTime(installed, 1577934245);
+    const std::string damaged =
+        std::string("\0\1\0\0Standard Jet DB\0", 20) + std::string(4000, '\x5a');
+    WriteText(delivery, damaged);
+    ASSERT_TRUE(Run(L" app.mdb"));
+    ExpectOneBox(std::string("\"sales.mdb") + kUpdateFailedMessage);
+    EXPECT_EQ(ReadText(installed), working.Text());
+    EXPECT_EQ(ReadText(delivery), damaged);
+    EXPECT_FALSE(Exists(RecordFile()));
+}
+
 // Code page 932 spells none of these (the tildes only as look-alikes): each must arrive
 // under its own name.
 TEST_F(UpdatedInstallation, NamesOutsideTheAnsiCodePageAreMovedInAsThemselves) {

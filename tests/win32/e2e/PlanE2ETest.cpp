@@ -51,17 +51,26 @@ std::pair<long, std::string> Capture(const std::wstring& commandLine) {
     return {started ? static_cast<long>(code) : -1, out};
 }
 
-TEST(PlanOnWindows, SaysWhatTheStartWouldDoAndChangesNothing) {
+// An installation with its workgroup file and empty update folders; false without the
+// stand-in engine.
+bool LayInstallation(const test::TempFolder& root) {
     CLSID clsid{};
     if (FAILED(CLSIDFromProgID(L"DAO.DBEngine.36", &clsid))) {
-        GTEST_SKIP() << "no DAO.DBEngine.36 registered in this prefix";
+        return false;
     }
-    test::TempFolder root;
     for (const char* folder : {"Pelorin2", "SYSTEM", "SYSTEM\\UPDATE", "LAN", "LAN\\UPDATE"}) {
         CreateDirectoryW(W(root / folder).c_str(), nullptr);
     }
     test::WriteWorkgroup(root / "Pelorin2\\Pelorin2.wgf", GetWorkgroupUser(),
                          GetWorkgroupPassword());
+    return true;
+}
+
+TEST(PlanOnWindows, SaysWhatTheStartWouldDoAndChangesNothing) {
+    test::TempFolder root;
+    if (!LayInstallation(root)) {
+        GTEST_SKIP() << "no DAO.DBEngine.36 registered in this prefix";
+    }
     test::WriteDatabase(root / "SYSTEM\\販売.mdb", test::StampDatabase("T00_製品情報", "AB001"));
     test::WriteDatabase(root / "SYSTEM\\UPDATE\\販売.mdb",
                         test::StampDatabase("T00_製品情報", "AB002"));
@@ -90,6 +99,28 @@ TEST(PlanOnWindows, SaysWhatTheStartWouldDoAndChangesNothing) {
               test::StampDatabase("T00_製品情報", "AB001").Text());
     EXPECT_TRUE(Exists(root / "LAN\\UPDATE\\notes.txt"));
     EXPECT_EQ(reader.Release(), 0);
+}
+
+TEST(PlanOnWindows, SaysADeliveryStillBeingCopiedStopsTheStart) {
+    test::TempFolder root;
+    if (!LayInstallation(root)) {
+        GTEST_SKIP() << "no DAO.DBEngine.36 registered in this prefix";
+    }
+    WriteText(root / "SYSTEM\\UPDATE\\help.txt", "first half");
+    test::HeldChild copier(L"append", {{L"P2_HELPER_FILE", W(root / "SYSTEM\\UPDATE\\help.txt")}});
+    ASSERT_TRUE(copier.ready);
+    const auto [code, out] =
+        Capture(L"\"" + W(BinFolder()) + L"\\p2wg.exe\" plan \"" + W(root.Path()) + L"\"");
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("  stop     help.txt  not a database under the workgroup; "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("; the delivery is still open for writing by another program\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(copier.Release(), 0);
+    EXPECT_EQ(ReadText(root / "SYSTEM\\UPDATE\\help.txt"), "first half");
+    EXPECT_FALSE(Exists(root / "SYSTEM\\help.txt"));
 }
 
 }  // namespace

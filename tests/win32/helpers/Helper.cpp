@@ -1,7 +1,9 @@
 // Child program of the Windows port tests. P2_HELPER_MODE says what it does:
 //   report    writes its argument text, a line feed and its program folder to P2_HELPER_OUT;
 //   instance  takes the instance test, signals P2_HELPER_READY, waits for P2_HELPER_QUIT;
-//   lock      opens P2_HELPER_FILE without sharing, then signals and waits the same way.
+//   lock      opens P2_HELPER_FILE without sharing, then signals and waits the same way;
+//   append    opens it for appending as a copier does (others may read), signals, waits, then
+//             appends P2_HELPER_TEXT (ASCII) and closes it.
 #include <cstdio>
 #include <string>
 
@@ -59,6 +61,22 @@ int wmain() {
         const int status = SignalAndWait();
         CloseHandle(file);
         return status;
+    }
+    if (mode == L"append") {
+        HANDLE file = CreateFileW(Env(L"P2_HELPER_FILE").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return 5;
+        }
+        const int status = SignalAndWait();
+        const std::wstring rest = Env(L"P2_HELPER_TEXT");
+        const std::string bytes(rest.begin(), rest.end());
+        DWORD written = 0;
+        const bool appended =
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+        CloseHandle(file);
+        return appended ? status : 6;
     }
     return 1;
 }
