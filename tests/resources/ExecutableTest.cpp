@@ -96,6 +96,11 @@ struct ShippedProgramCase {
     std::uint16_t subsystem;  // 2: graphical, 3: console
 };
 
+// Test names and failures show the program's name, not the bytes of the case.
+void PrintTo(const ShippedProgramCase& program, std::ostream* out) {
+    *out << program.name;
+}
+
 // Each program the package installs, read as the loader reads it. Only these files show what
 // ships: the tests under Wine may run on an x86_64 build of the same sources.
 class ShippedProgram : public ::testing::TestWithParam<ShippedProgramCase> {
