@@ -5,7 +5,9 @@
 #   3. lintian on the .deb;
 #   4. the libFuzzer targets over their seed corpora, briefly;
 #   5. the 32-bit Windows program, cross-built with mingw-w64, its tests under Wine (with
-#      Pelorin2.msi installed, upgraded and removed in a fresh prefix).
+#      Pelorin2.msi installed, upgraded and removed in a fresh prefix), or those of its x86_64
+#      twin under wine64 where this machine cannot start 32-bit programs;
+#   6. the identity and signing checks of the shipped Windows programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
